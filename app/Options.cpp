@@ -1,0 +1,3 @@
+#include "Options.h"
+
+VantorCompiler::CompilerOptions options;

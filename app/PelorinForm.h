@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+
+namespace pelorin {
+
+// The main window: SCSS editor on the left, live CSS on the right, the
+// compiler's error in the message line and the conversion time in the status line.
+class PelorinForm : public QWidget {
+    Q_OBJECT
+
+public:
+    PelorinForm();
+    ~PelorinForm() override;
+
+    // Conversions run since construction; lets tests prove one per text change.
+    int conversionCount() const { return conversions; }
+
+private:
+    void InitializeComponent();
+    // One full conversion of the SCSS editor's text with the current options.
+    void Compile();
+
+    void SassEditor_TextChanged();
+
+    QWidget* TopBar = nullptr;
+    QLabel* Title = nullptr;
+    QWidget* OptionsBar = nullptr;
+    QLabel* Close = nullptr;
+    QLabel* Logo = nullptr;
+    QPlainTextEdit* SassEditor = nullptr;
+    QPlainTextEdit* CssEditor = nullptr;
+    QFrame* Border = nullptr;
+    QWidget* Footer = nullptr;
+    QLabel* Minimize = nullptr;
+    QLabel* Status = nullptr;
+    QLabel* MessageBox = nullptr;
+    QMenu* EditorOptions = nullptr;
+    QMenu* outputStyleToolStripMenuItem = nullptr;
+    QAction* nestedToolStripMenuItem = nullptr;
+    QAction* expandedToolStripMenuItem = nullptr;
+    QAction* compactToolStripMenuItem = nullptr;
+    QAction* compressedToolStripMenuItem = nullptr;
+    QMenu* indentTypeToolStripMenuItem = nullptr;
+    QAction* spacesToolStripMenuItem = nullptr;
+    QAction* tabsToolStripMenuItem = nullptr;
+    QMenu* indentWidthToolStripMenuItem = nullptr;
+    QAction* toolStripMenuItem2 = nullptr;
+    QAction* toolStripMenuItem3 = nullptr;
+    QAction* toolStripMenuItem4 = nullptr;
+    QAction* toolStripMenuItem5 = nullptr;
+    QAction* toolStripMenuItem6 = nullptr;
+    QAction* toolStripMenuItem7 = nullptr;
+    QAction* toolStripMenuItem8 = nullptr;
+    QAction* toolStripMenuItem9 = nullptr;
+    QAction* toolStripMenuItem10 = nullptr;
+    QAction* toolStripMenuItem11 = nullptr;
+    QAction* CtxCut = nullptr;
+    QAction* CtxCopy = nullptr;
+    QMenu* CssEditorOptions = nullptr;
+    QAction* CssEditorCtxCopy = nullptr;
+    QAction* CtxPaste = nullptr;
+    QAction* toolStripSeparator1 = nullptr;
+    QAction* CtxSelectAll = nullptr;
+    QAction* CssEditorCtxSAllCopy = nullptr;
+    QAction* CtxUndo = nullptr;
+    QAction* CtxRedo = nullptr;
+    QAction* toolStripSeparator2 = nullptr;
+    QLabel* CopyrightLabel = nullptr;
+    QAction* CssEditorCtxDownload = nullptr;
+    QAction* toolStripSeparator3 = nullptr;
+    QAction* sourceMapEmbedToolStripMenuItem = nullptr;
+    QLabel* ExportsFolderLabel = nullptr;
+    QSplitter* splitContainer1 = nullptr;
+    QLabel* Beta = nullptr;
+
+    bool dragging = false;
+    QPoint offset;
+
+    // The editor text the last conversion read, so that signals which leave the
+    // text as it was (format-only changes, empty pastes) convert nothing.
+    QString lastSource;
+    int conversions = 0;
+};
+
+}  // namespace pelorin

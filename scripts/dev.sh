@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12), builds, then runs the program, the tests or the benchmark.
+#   bash scripts/dev.sh run     build and start Vantor
+#   bash scripts/dev.sh test    build and run the whole test suite
+#   bash scripts/dev.sh bench   build and run the benchmarks
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${VANTOR_BUILD_DIR:-$root/build}
+mode=${1:-}
+case "$mode" in
+  run|test|bench) ;;
+  *) echo "usage: bash scripts/dev.sh run|test|bench" >&2; exit 2 ;;
+esac
+
+packages=(cmake ninja-build g++ pkg-config libsass-dev qt6-base-dev fonts-dejavu-core)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null | grep -q '^ii' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing ${missing[*]} ..."
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  log=$(mktemp)
+  if ! { "${sudo[@]}" apt-get update -qq && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "Installing ${missing[*]} failed." >&2
+    exit 1
+  fi
+  rm -f "$log"
+fi
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build.configure.log" 2>&1 ||
+    { cat "$build.configure.log" >&2; exit 1; }
+fi
+if ! cmake --build "$build" >"$build/build.log" 2>&1; then
+  cat "$build/build.log" >&2
+  echo "Build failed." >&2
+  exit 1
+fi
+
+case "$mode" in
+  run) exec "$build/app/Vantor" ;;
+  test) exec ctest --test-dir "$build" --output-on-failure --timeout 600 -j "$(nproc)" ;;
+  bench) exec cmake --build "$build" --target bench ;;
+esac

@@ -1,0 +1,169 @@
+#include "Options.h"
+#include "PelorinForm.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QtTest>
+
+using pelorin::PelorinForm;
+
+namespace {
+
+const QString SampleCss = QStringLiteral(
+    "/** sass/scss code */\n"
+    "button {\n"
+    "    display: flex;\n"
+    "    border: none;\n"
+    "    padding: 7px 12px;\n"
+    "    margin-left: 16px;\n"
+    "    font-family: inherit;\n"
+    "    color: #4f1a35;\n"
+    "    background: #e1a1c1;\n"
+    "}\n"
+    "\n"
+    "button:hover {\n"
+    "    background: #edc7da;\n"
+    "}\n"
+    "\n"
+    "button:focus {\n"
+    "    outline: none;\n"
+    "}\n");
+
+const QRegularExpression CompiledIn(QStringLiteral("^Compiled in \\d+(\\.\\d+)? seconds$"));
+
+}  // namespace
+
+class TstPelorinForm : public QObject {
+    Q_OBJECT
+
+    PelorinForm* form = nullptr;
+    QPlainTextEdit* sass = nullptr;
+    QPlainTextEdit* css = nullptr;
+    QLabel* message = nullptr;
+    QLabel* status = nullptr;
+
+    // Replaces the SCSS text as one edit, as a paste would.
+    void setSource(const QString& text) {
+        sass->selectAll();
+        sass->insertPlainText(text);
+    }
+
+private slots:
+    void init() {
+        form = new PelorinForm;
+        sass = form->findChild<QPlainTextEdit*>("SassEditor");
+        css = form->findChild<QPlainTextEdit*>("CssEditor");
+        message = form->findChild<QLabel*>("MessageBox");
+        status = form->findChild<QLabel*>("Status");
+        QVERIFY(sass && css && message && status);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+    }
+    void cleanup() {
+        delete form;
+        form = nullptr;
+    }
+
+    void sampleConvertedOnStart() {
+        QCOMPARE(form->conversionCount(), 1);
+        QCOMPARE(css->toPlainText(), SampleCss);
+        QCOMPARE(message->text(), QString());
+        QVERIFY2(CompiledIn.match(status->text()).hasMatch(), qPrintable(status->text()));
+        QVERIFY(css->isReadOnly());
+        QVERIFY(!sass->isReadOnly());
+        // Byte for byte the sample: nine spaces before the hover background, no final line break.
+        const QString text = sass->toPlainText();
+        QVERIFY(text.startsWith("/** sass/scss code */\n\n$color-base: #ce679b;\n"));
+        QVERIFY(text.contains("\n         background: lighten($color-base, 25%);\n"));
+        QVERIFY(text.endsWith("    }\n}"));
+        QCOMPARE(text.count('\n'), 20);
+        // The options record starts at its defaults.
+        QCOMPARE(options.output_style, 2);
+        QCOMPARE(options.indent_type, 0);
+        QCOMPARE(options.indent_width, 4);
+        QCOMPARE(options.source_map_embed, false);
+    }
+
+    void oneConversionPerChange() {
+        sass->setFocus();
+        sass->moveCursor(QTextCursor::End);
+        QTest::keyClick(sass, Qt::Key_Return);
+        QTest::keyClicks(sass, "a{b:c}");
+        QCOMPARE(form->conversionCount(), 1 + 7);
+        QVERIFY(css->toPlainText().endsWith("a {\n    b: c;\n}\n"));
+
+        // Caret moves and selections leave the text as it was.
+        QTest::keyClick(sass, Qt::Key_Left);
+        QTest::keyClick(sass, Qt::Key_Home);
+        QTest::keyClick(sass, Qt::Key_End, Qt::ShiftModifier);
+        QTest::keyClick(sass, Qt::Key_Up);
+        sass->selectAll();
+        QCOMPARE(form->conversionCount(), 8);
+
+        QTest::keyClick(sass, Qt::Key_Backspace);
+        QCOMPARE(form->conversionCount(), 9);
+        // Setting the same text again changes nothing.
+        sass->setPlainText(sass->toPlainText());
+        QCOMPARE(form->conversionCount(), 9);
+    }
+
+    void surroundingWhiteSpaceIsTrimmed_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("ascii") << QString(" \t\n\r\n  ") << QString("\n\n \t");
+        QTest::newRow("no-break space") << QString(u'\u00a0') << QString(u'\u00a0');
+        QTest::newRow("ideographic space") << QString(u'\u3000') << QString(u'\u2003');
+        QTest::newRow("line separators") << QString(u'\u2028') << QString(u'\u2029');
+    }
+    void surroundingWhiteSpaceIsTrimmed() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        // Untrimmed, libsass would keep the non-ASCII spaces as part of the selector;
+        // inner white space does reach it.
+        setSource(before + "a {\n  b: c  d;\n}" + after);
+        QCOMPARE(css->toPlainText(), QString("a {\n    b: c  d;\n}\n"));
+        QCOMPARE(message->text(), QString());
+    }
+
+    void onlyWhiteSpace() {
+        setSource("  \n\t \n");
+        QCOMPARE(css->toPlainText(), QString());
+        QCOMPARE(message->text(), QString());
+        QVERIFY(CompiledIn.match(status->text()).hasMatch());
+    }
+
+    void errorShownThenCleared() {
+        setSource("a {\n  b: ;\n}");
+        QCOMPARE(message->text(), QString("style declaration must contain a value"));
+        QCOMPARE(css->toPlainText(), QString());
+        QVERIFY2(CompiledIn.match(status->text()).hasMatch(), qPrintable(status->text()));
+
+        // Typing the missing value fixes it on the next keystroke.
+        QTextCursor cursor = sass->textCursor();
+        cursor.setPosition(sass->toPlainText().indexOf(';'));
+        sass->setTextCursor(cursor);
+        QTest::keyClicks(sass, "x");
+        QCOMPARE(message->text(), QString());
+        QCOMPARE(css->toPlainText(), QString("a {\n    b: x;\n}\n"));
+    }
+
+    void nonAsciiRoundTrip() {
+        setSource(QString::fromUtf8("a { content: \"é→✓\"; }"));
+        QCOMPARE(css->toPlainText(), QString::fromUtf8("@charset \"UTF-8\";\na {\n    content: \"é→✓\";\n}\n"));
+        QCOMPARE(sass->toPlainText(), QString::fromUtf8("a { content: \"é→✓\"; }"));
+    }
+
+    void failureTextOfTheLibraryIsShownAsCss() {
+        const int saved = options.indent_width;
+        options.indent_width = -1;
+        setSource("a { b: c }");
+        options.indent_width = saved;
+        QCOMPARE(css->toPlainText(), QString("ERROR : Unhandled compiler error occurred please contact supplier"));
+        QCOMPARE(message->text(), QString());
+        QCOMPARE(sass->toPlainText(), QString("a { b: c }"));
+    }
+};
+
+QTEST_MAIN(TstPelorinForm)
+#include "tst_pelorinform.moc"
