@@ -1,11 +1,16 @@
 #include "PelorinForm.h"
 
+#include "ExportsFolder.h"
 #include "Options.h"
 #include "TextUtil.h"
 
 #include <QAction>
+#include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSaveFile>
+#include <QUrl>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -142,6 +147,97 @@ void PelorinForm::InitializeComponent() {
     editorPanel("Panel2", CssEditor);
     splitContainer1->setSizes({493, 499});
 
+    // SCSS editor menu: editor commands, then the conversion options.
+    EditorOptions = new QMenu(this);
+    EditorOptions->setObjectName("EditorOptions");
+    auto command = [](QMenu* menu, QAction*& field, const char* name, const QString& text) {
+        field = menu->addAction(text);
+        field->setObjectName(name);
+    };
+    auto separator = [](QMenu* menu, QAction*& field, const char* name) {
+        field = menu->addSeparator();
+        field->setObjectName(name);
+    };
+    auto option = [](QMenu* menu, QAction*& field, const char* name, const QString& text, bool checked) {
+        field = menu->addAction(text);
+        field->setObjectName(name);
+        field->setCheckable(true);
+        field->setChecked(checked);
+    };
+    auto submenu = [this](QMenu*& field, const char* name, const QString& text) {
+        field = EditorOptions->addMenu(text);
+        field->setObjectName(name);
+    };
+    command(EditorOptions, CtxUndo, "CtxUndo", "Undo");
+    command(EditorOptions, CtxRedo, "CtxRedo", "Redo");
+    separator(EditorOptions, toolStripSeparator2, "toolStripSeparator2");
+    command(EditorOptions, CtxCut, "CtxCut", "Cut");
+    command(EditorOptions, CtxCopy, "CtxCopy", "Copy");
+    command(EditorOptions, CtxPaste, "CtxPaste", "Paste");
+    command(EditorOptions, CtxSelectAll, "CtxSelectAll", "Select All");
+    separator(EditorOptions, toolStripSeparator1, "toolStripSeparator1");
+    // Check marks mirror the record's defaults: style code 2 is expanded output.
+    submenu(outputStyleToolStripMenuItem, "outputStyleToolStripMenuItem", "Output Style");
+    option(outputStyleToolStripMenuItem, nestedToolStripMenuItem, "nestedToolStripMenuItem", "Nested", false);
+    option(outputStyleToolStripMenuItem, expandedToolStripMenuItem, "expandedToolStripMenuItem", "Expanded", true);
+    option(outputStyleToolStripMenuItem, compactToolStripMenuItem, "compactToolStripMenuItem", "Compact", false);
+    option(outputStyleToolStripMenuItem, compressedToolStripMenuItem, "compressedToolStripMenuItem", "Compressed", false);
+    submenu(indentTypeToolStripMenuItem, "indentTypeToolStripMenuItem", "Indent Type");
+    option(indentTypeToolStripMenuItem, spacesToolStripMenuItem, "spacesToolStripMenuItem", "Spaces", true);
+    option(indentTypeToolStripMenuItem, tabsToolStripMenuItem, "tabsToolStripMenuItem", "Tabs", false);
+    submenu(indentWidthToolStripMenuItem, "indentWidthToolStripMenuItem", "Indent Width");
+    QAction** widthItems[] = {&toolStripMenuItem2, &toolStripMenuItem3, &toolStripMenuItem4, &toolStripMenuItem5,
+                              &toolStripMenuItem6, &toolStripMenuItem7, &toolStripMenuItem8, &toolStripMenuItem9,
+                              &toolStripMenuItem10, &toolStripMenuItem11};
+    for (int width = 1; width <= 10; ++width) {
+        const QByteArray name = "toolStripMenuItem" + QByteArray::number(width + 1);
+        option(indentWidthToolStripMenuItem, *widthItems[width - 1], name.constData(), QString::number(width), width == 4);
+    }
+    separator(EditorOptions, toolStripSeparator3, "toolStripSeparator3");
+    option(EditorOptions, sourceMapEmbedToolStripMenuItem, "sourceMapEmbedToolStripMenuItem", "Source Map Embed", false);
+
+    // CSS editor menu.
+    CssEditorOptions = new QMenu(this);
+    CssEditorOptions->setObjectName("CssEditorOptions");
+    command(CssEditorOptions, CssEditorCtxCopy, "CssEditorCtxCopy", "Copy");
+    command(CssEditorOptions, CssEditorCtxSAllCopy, "CssEditorCtxSAllCopy", "Select All and Copy");
+    command(CssEditorOptions, CssEditorCtxDownload, "CssEditorCtxDownload", "Export CSS");
+
+    // The menus replace the editors' own and open where the mouse is.
+    SassEditor->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(SassEditor, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { EditorOptions->popup(SassEditor->viewport()->mapToGlobal(pos)); });
+    CssEditor->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(CssEditor, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { CssEditorOptions->popup(CssEditor->viewport()->mapToGlobal(pos)); });
+
+    connect(CtxUndo, &QAction::triggered, this, &PelorinForm::CtxUndo_Click);
+    connect(CtxRedo, &QAction::triggered, this, &PelorinForm::CtxRedo_Click);
+    connect(CtxCut, &QAction::triggered, this, &PelorinForm::CtxCut_Click);
+    connect(CtxCopy, &QAction::triggered, this, &PelorinForm::CtxCopy_Click);
+    connect(CtxPaste, &QAction::triggered, this, &PelorinForm::CtxPaste_Click);
+    connect(CtxSelectAll, &QAction::triggered, this, &PelorinForm::CtxSelectAll_Click);
+    connect(nestedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::nestedToolStripMenuItem_Click);
+    connect(expandedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::expandedToolStripMenuItem_Click);
+    connect(compactToolStripMenuItem, &QAction::triggered, this, &PelorinForm::compactToolStripMenuItem_Click);
+    connect(compressedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::compressedToolStripMenuItem_Click);
+    connect(spacesToolStripMenuItem, &QAction::triggered, this, &PelorinForm::spacesToolStripMenuItem_Click);
+    connect(tabsToolStripMenuItem, &QAction::triggered, this, &PelorinForm::tabsToolStripMenuItem_Click);
+    connect(toolStripMenuItem2, &QAction::triggered, this, &PelorinForm::toolStripMenuItem2_Click);
+    connect(toolStripMenuItem3, &QAction::triggered, this, &PelorinForm::toolStripMenuItem3_Click);
+    connect(toolStripMenuItem4, &QAction::triggered, this, &PelorinForm::toolStripMenuItem4_Click);
+    connect(toolStripMenuItem5, &QAction::triggered, this, &PelorinForm::toolStripMenuItem5_Click);
+    connect(toolStripMenuItem6, &QAction::triggered, this, &PelorinForm::toolStripMenuItem6_Click);
+    connect(toolStripMenuItem7, &QAction::triggered, this, &PelorinForm::toolStripMenuItem7_Click);
+    connect(toolStripMenuItem8, &QAction::triggered, this, &PelorinForm::toolStripMenuItem8_Click);
+    connect(toolStripMenuItem9, &QAction::triggered, this, &PelorinForm::toolStripMenuItem9_Click);
+    connect(toolStripMenuItem10, &QAction::triggered, this, &PelorinForm::toolStripMenuItem10_Click);
+    connect(toolStripMenuItem11, &QAction::triggered, this, &PelorinForm::toolStripMenuItem11_Click);
+    connect(sourceMapEmbedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::sourceMapEmbed_Click);
+    connect(CssEditorCtxCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxCopy_Click);
+    connect(CssEditorCtxSAllCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxSAllCopy_Click);
+    connect(CssEditorCtxDownload, &QAction::triggered, this, &PelorinForm::CssEditorCtxDownload_Click);
+
     // Window.
     setObjectName("PelorinForm");
     setWindowTitle("PELORIN | Vantor v2.5.1");
@@ -156,6 +252,99 @@ void PelorinForm::SassEditor_TextChanged() {
     if (documentText(*SassEditor->document()) == lastSource)
         return;
     Compile();
+}
+
+// Output style: the value is stored and converted before the check marks move.
+void PelorinForm::setOutputStyle(QAction* item, int code) {
+    options.output_style = code;
+    Compile();
+    for (QAction* a : {nestedToolStripMenuItem, expandedToolStripMenuItem, compactToolStripMenuItem, compressedToolStripMenuItem})
+        a->setChecked(a == item);
+}
+
+// The library's table turns code 2 into expanded and code 1 into compact output.
+void PelorinForm::nestedToolStripMenuItem_Click() { setOutputStyle(nestedToolStripMenuItem, 0); }
+void PelorinForm::expandedToolStripMenuItem_Click() { setOutputStyle(expandedToolStripMenuItem, 2); }
+void PelorinForm::compactToolStripMenuItem_Click() { setOutputStyle(compactToolStripMenuItem, 1); }
+void PelorinForm::compressedToolStripMenuItem_Click() { setOutputStyle(compressedToolStripMenuItem, 3); }
+
+void PelorinForm::setIndentType(QAction* item, int type) {
+    spacesToolStripMenuItem->setChecked(item == spacesToolStripMenuItem);
+    tabsToolStripMenuItem->setChecked(item == tabsToolStripMenuItem);
+    options.indent_type = type;
+    Compile();
+}
+
+void PelorinForm::spacesToolStripMenuItem_Click() { setIndentType(spacesToolStripMenuItem, VantorCompiler::Spaces); }
+void PelorinForm::tabsToolStripMenuItem_Click() { setIndentType(tabsToolStripMenuItem, VantorCompiler::Tabs); }
+
+void PelorinForm::setIndentWidth(QAction* item, int width) {
+    for (QAction* a : indentWidthToolStripMenuItem->actions())
+        a->setChecked(a == item);
+    options.indent_width = width;
+    Compile();
+}
+
+void PelorinForm::toolStripMenuItem2_Click() { setIndentWidth(toolStripMenuItem2, 1); }
+void PelorinForm::toolStripMenuItem3_Click() { setIndentWidth(toolStripMenuItem3, 2); }
+void PelorinForm::toolStripMenuItem4_Click() { setIndentWidth(toolStripMenuItem4, 3); }
+void PelorinForm::toolStripMenuItem5_Click() { setIndentWidth(toolStripMenuItem5, 4); }
+void PelorinForm::toolStripMenuItem6_Click() { setIndentWidth(toolStripMenuItem6, 5); }
+void PelorinForm::toolStripMenuItem7_Click() { setIndentWidth(toolStripMenuItem7, 6); }
+void PelorinForm::toolStripMenuItem8_Click() { setIndentWidth(toolStripMenuItem8, 7); }
+void PelorinForm::toolStripMenuItem9_Click() { setIndentWidth(toolStripMenuItem9, 8); }
+void PelorinForm::toolStripMenuItem10_Click() { setIndentWidth(toolStripMenuItem10, 9); }
+void PelorinForm::toolStripMenuItem11_Click() { setIndentWidth(toolStripMenuItem11, 10); }
+
+void PelorinForm::sourceMapEmbed_Click() {
+    options.source_map_embed = !options.source_map_embed;
+    sourceMapEmbedToolStripMenuItem->setChecked(options.source_map_embed);
+    Compile();
+}
+
+void PelorinForm::CtxUndo_Click() { SassEditor->undo(); }
+void PelorinForm::CtxRedo_Click() { SassEditor->redo(); }
+void PelorinForm::CtxCut_Click() { SassEditor->cut(); }
+void PelorinForm::CtxCopy_Click() { SassEditor->copy(); }
+void PelorinForm::CtxPaste_Click() { SassEditor->paste(); }
+void PelorinForm::CtxSelectAll_Click() { SassEditor->selectAll(); }
+void PelorinForm::CssEditorCtxCopy_Click() { CssEditor->copy(); }
+
+void PelorinForm::CssEditorCtxSAllCopy_Click() {
+    CssEditor->selectAll();
+    CssEditor->copy();
+}
+
+// Writes the CSS editor's text, UTF-8 without byte-order mark, over the export
+// file. The new text goes to a temporary file that replaces the old one only
+// once it is complete, so a failed export leaves the previous file as it was.
+void PelorinForm::CssEditorCtxDownload_Click() {
+    const QString path = exportFilePath();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        QDir().mkpath(exportsFolder());
+        file.open(QIODevice::WriteOnly);
+    }
+    const QByteArray css = documentText(*CssEditor->document()).toUtf8();
+    if (!file.isOpen() || file.write(css) != css.size() || !file.commit()) {
+        setMessage("ERROR : Could not export the CSS to " + path + ": " + file.errorString());
+    }
+}
+
+void PelorinForm::ExportsFolderLabel_Click() {
+    const QString folder = exportsFolder();
+    if (!QDir().mkpath(folder)) {
+        setMessage("ERROR : Could not create the exports folder " + folder);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder + "/"))) {
+        setMessage("ERROR : Could not open the exports folder " + folder + " in the file browser");
+    }
+}
+
+void PelorinForm::setMessage(const QString& text) {
+    MessageBox->setText(text);
+    MessageBox->adjustSize();
 }
 
 void PelorinForm::Compile() {
@@ -174,14 +363,14 @@ void PelorinForm::Compile() {
             // Exactly one release per conversion, even if showing the result throws.
             ScopeExit release([] { VantorCompiler::free_memory(); });
             if (VantorCompiler::error())
-                MessageBox->setText(QString::fromUtf8(VantorCompiler::error()));
+                setMessage(QString::fromUtf8(VantorCompiler::error()));
             else
-                MessageBox->setText(QString());
+                setMessage(QString());
             CssEditor->setPlainText(css ? QString::fromUtf8(css) : QString());
         }
         Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
     } catch (...) {
-        MessageBox->setText("ERROR : Error while compiling the code");
+        setMessage("ERROR : Error while compiling the code");
         Status->setText("Compilation Failed");
     }
 }

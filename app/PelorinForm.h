@@ -31,6 +31,44 @@ private:
     void Compile();
 
     void SassEditor_TextChanged();
+    // Shows a text in the message line, sized to fit.
+    void setMessage(const QString& text);
+
+    // Options menu: each choice stores its value in options and converts again.
+    void nestedToolStripMenuItem_Click();
+    void expandedToolStripMenuItem_Click();
+    void compactToolStripMenuItem_Click();
+    void compressedToolStripMenuItem_Click();
+    void spacesToolStripMenuItem_Click();
+    void tabsToolStripMenuItem_Click();
+    void toolStripMenuItem2_Click();
+    void toolStripMenuItem3_Click();
+    void toolStripMenuItem4_Click();
+    void toolStripMenuItem5_Click();
+    void toolStripMenuItem6_Click();
+    void toolStripMenuItem7_Click();
+    void toolStripMenuItem8_Click();
+    void toolStripMenuItem9_Click();
+    void toolStripMenuItem10_Click();
+    void toolStripMenuItem11_Click();
+    void sourceMapEmbed_Click();
+    void setOutputStyle(QAction* item, int code);
+    void setIndentType(QAction* item, int type);
+    void setIndentWidth(QAction* item, int width);
+
+    // Editor commands.
+    void CtxUndo_Click();
+    void CtxRedo_Click();
+    void CtxCut_Click();
+    void CtxCopy_Click();
+    void CtxPaste_Click();
+    void CtxSelectAll_Click();
+    void CssEditorCtxCopy_Click();
+    void CssEditorCtxSAllCopy_Click();
+
+    // Export of the CSS to the exports folder.
+    void CssEditorCtxDownload_Click();
+    void ExportsFolderLabel_Click();
 
     QWidget* TopBar = nullptr;
     QLabel* Title = nullptr;
