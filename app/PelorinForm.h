@@ -5,9 +5,11 @@
 #include <QWidget>
 
 class QAction;
+class QEvent;
 class QFrame;
 class QLabel;
 class QMenu;
+class QMouseEvent;
 class QPlainTextEdit;
 class QSplitter;
 
@@ -25,12 +27,33 @@ public:
     // Conversions run since construction; lets tests prove one per text change.
     int conversionCount() const { return conversions; }
 
+protected:
+    // Routes the chrome's mouse and hover events to the handlers below.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void InitializeComponent();
     // One full conversion of the SCSS editor's text with the current options.
     void Compile();
 
     void SassEditor_TextChanged();
+
+    // Dragging the window by TopBar, Logo or Title.
+    void TopBar_MouseDown(QWidget* sender, QMouseEvent* event);
+    void TopBar_MouseMove(QWidget* sender, QMouseEvent* event);
+    void TopBar_MouseUp(QWidget* sender, QMouseEvent* event);
+    void Minimize_Click();
+    void Minimize_MouseEnter();
+    void Minimize_MouseLeave();
+    void Close_Click();
+    void Close_MouseEnter();
+    void Close_MouseLeave();
+    void CopyrightLabel_Click();
+    void CopyrightLabel_MouseEnter();
+    void CopyrightLabel_MouseLeave();
+    void ExportsFolderLabel_Click();
+    void ExportsFolderLabel_MouseEnter();
+    void ExportsFolderLabel_MouseLeave();
 
     QWidget* TopBar = nullptr;
     QLabel* Title = nullptr;
@@ -82,6 +105,8 @@ private:
     QLabel* ExportsFolderLabel = nullptr;
     QSplitter* splitContainer1 = nullptr;
     QLabel* Beta = nullptr;
+    QWidget* Panel1 = nullptr;
+    QWidget* Panel2 = nullptr;
 
     bool dragging = false;
     QPoint offset;
