@@ -41,7 +41,7 @@ QFont glyphFont() {
     return f;
 }
 
-QIcon windowIcon() {
+QIcon vantorIcon() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 256})
         icon.addFile(QString(":/icons/vantor-%1.png").arg(size), QSize(size, size));

@@ -42,7 +42,7 @@ QFont codeFont(qreal pointSize);
 QFont glyphFont();
 
 // The window icon (16, 24, 32, 48 and 256 pixel images) and the 512 x 512 logo.
-QIcon windowIcon();
+QIcon vantorIcon();
 QPixmap logoImage();
 
 // Paints the widget's own background in the colour; a transparent colour

@@ -101,6 +101,8 @@ void VantorAbout::InitializeComponent() {
     Close->setContentsMargins(10, 4, 10, 6);
     Close->setAlignment(Qt::AlignCenter);
     Close->setFont(glyphFont());
+    // The dialog's text colour, which Border's frame colour would otherwise hide.
+    setForeground(Close, TitleText);
     Close->setToolTip("Close");
     Close->move(inside + QPoint(422, 0));
     addChild(Border, Close);
@@ -139,7 +141,7 @@ void VantorAbout::InitializeComponent() {
     setObjectName("VantorAbout");
     setWindowTitle("VantorAbout");
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setWindowIcon(windowIcon());
+    setWindowIcon(vantorIcon());
     setBackground(this, DialogBackground);
     setForeground(this, TitleText);
     setFixedSize(460, 290);
