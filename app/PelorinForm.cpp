@@ -239,7 +239,7 @@ void PelorinForm::InitializeComponent() {
     setObjectName("PelorinForm");
     setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle("PELORIN | Vantor v2.5.1");
-    setWindowIcon(windowIcon());
+    setWindowIcon(vantorIcon());
     setBackground(this, WindowBackground);
     setFixedSize(995, 557);
     addChild(this, TopBar);
@@ -317,11 +317,11 @@ bool PelorinForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void PelorinForm::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
+    Q_UNUSED(sender);
     if (chrome::systemMovesWindows() && windowHandle() && windowHandle()->startSystemMove())
         return;
     dragging = true;
     offset = event->position().toPoint();
-    (void)sender;
 }
 
 void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
@@ -336,8 +336,8 @@ void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
 }
 
 void PelorinForm::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
-    (void)sender;
-    (void)event;
+    Q_UNUSED(sender);
+    Q_UNUSED(event);
     dragging = false;
 }
 

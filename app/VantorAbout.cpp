@@ -217,7 +217,7 @@ bool VantorAbout::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void VantorAbout::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
-    (void)sender;
+    Q_UNUSED(sender);
     if (chrome::systemMovesWindows() && windowHandle() && windowHandle()->startSystemMove())
         return;
     dragging = true;
@@ -235,8 +235,8 @@ void VantorAbout::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
 }
 
 void VantorAbout::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
-    (void)sender;
-    (void)event;
+    Q_UNUSED(sender);
+    Q_UNUSED(event);
     dragging = false;
 }
 
