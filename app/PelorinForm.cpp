@@ -1,12 +1,15 @@
 #include "PelorinForm.h"
 
 #include "ExportsFolder.h"
+#include "Chrome.h"
 #include "Options.h"
 #include "TextUtil.h"
+#include "VantorAbout.h"
 
 #include <QAction>
 #include <QDesktopServices>
 #include <QDir>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
@@ -15,8 +18,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <tuple>
 
 namespace pelorin {
 namespace {
@@ -51,101 +59,186 @@ PelorinForm::PelorinForm() {
 PelorinForm::~PelorinForm() = default;
 
 void PelorinForm::InitializeComponent() {
-    TopBar = new QWidget(this);
-    Title = new QLabel(TopBar);
-    OptionsBar = new QWidget(this);
-    Close = new QLabel(TopBar);
-    Logo = new QLabel(TopBar);
-    Border = new QFrame(this);
-    splitContainer1 = new QSplitter(Qt::Horizontal, Border);
+    using namespace chrome;
+
+    TopBar = new QWidget;
+    Title = new QLabel;
+    OptionsBar = new QWidget;
+    Close = new QLabel;
+    Logo = new QLabel;
     SassEditor = new QPlainTextEdit;
     CssEditor = new QPlainTextEdit;
-    Footer = new QWidget(Border);
-    Minimize = new QLabel(TopBar);
-    Status = new QLabel(Footer);
-    MessageBox = new QLabel(OptionsBar);
-    CopyrightLabel = new QLabel(TopBar);
-    ExportsFolderLabel = new QLabel(TopBar);
-    Beta = new QLabel(TopBar);
+    Border = new QFrame;
+    Footer = new QWidget;
+    Minimize = new QLabel;
+    Status = new QLabel;
+    MessageBox = new QLabel;
+    CopyrightLabel = new QLabel;
+    ExportsFolderLabel = new QLabel;
+    splitContainer1 = new QSplitter(Qt::Horizontal);
+    Panel1 = new QWidget;
+    Panel2 = new QWidget;
+    Beta = new QLabel;
 
-    // Title strip.
+    // Title strip. Close is docked to its right edge over the full height; the
+    // rest is placed by hand. Labels that size themselves to their text get
+    // adjustSize() once they have their parent's font.
     TopBar->setObjectName("TopBar");
     TopBar->setGeometry(1, 1, 993, 53);
+    setBackground(TopBar, TitleStrip);
+    setForeground(TopBar, TitleText);
+
     Beta->setObjectName("Beta");
     Beta->setText("Beta");
     Beta->move(228, 14);
+    addChild(TopBar, Beta);
+
+    for (QLabel* link : {ExportsFolderLabel, CopyrightLabel}) {
+        link->setContentsMargins(5, 5, 5, 5);
+        link->setFont(uiFont(8.25));
+        setForeground(link, MutedLink);
+        link->setCursor(Qt::ArrowCursor);
+    }
     ExportsFolderLabel->setObjectName("ExportsFolderLabel");
     ExportsFolderLabel->setText("Open Exports Folder");
-    ExportsFolderLabel->setContentsMargins(5, 5, 5, 5);
     ExportsFolderLabel->move(638, 2);
+    addChild(TopBar, ExportsFolderLabel);
     CopyrightLabel->setObjectName("CopyrightLabel");
     CopyrightLabel->setText("About Vantor");
-    CopyrightLabel->setContentsMargins(5, 5, 5, 5);
     CopyrightLabel->move(769, 2);
+    addChild(TopBar, CopyrightLabel);
+
+    for (QLabel* glyph : {Minimize, Close}) {
+        glyph->setContentsMargins(10, 4, 10, 6);
+        glyph->setAlignment(Qt::AlignCenter);
+        glyph->setFont(glyphFont());
+    }
     Minimize->setObjectName("Minimize");
     Minimize->setText("-");
-    Minimize->setContentsMargins(10, 4, 10, 6);
-    Minimize->setAlignment(Qt::AlignCenter);
     Minimize->move(920, 0);
     Minimize->setToolTip("Minimize");
+    addChild(TopBar, Minimize);
+
     Logo->setObjectName("Logo");
     Logo->setGeometry(12, 7, 40, 40);
     Logo->setScaledContents(true);
+    Logo->setPixmap(logoImage());
+    addChild(TopBar, Logo);
+
     Title->setObjectName("Title");
     Title->setText("PELORIN | Vantor");
+    Title->setFont(uiFont(12));
     Title->move(57, 16);
+    addChild(TopBar, Title);
+
     Close->setObjectName("Close");
     Close->setText("X");
-    Close->setContentsMargins(10, 4, 10, 6);
-    Close->setAlignment(Qt::AlignCenter);
-    Close->setGeometry(956, 0, 37, 53);
     Close->setToolTip("Close");
+    addChild(TopBar, Close);
+    auto* topBarDock = new QHBoxLayout(TopBar);
+    topBarDock->setContentsMargins(0, 0, 0, 0);
+    topBarDock->setSpacing(0);
+    topBarDock->addStretch(1);
+    topBarDock->addWidget(Close);
 
-    // Message strip.
+    for (QLabel* label : {Beta, ExportsFolderLabel, CopyrightLabel, Minimize, Title})
+        label->adjustSize();
+
+    // Message strip. The layout keeps the message line sized to its text,
+    // which every conversion replaces.
     OptionsBar->setObjectName("OptionsBar");
     OptionsBar->setGeometry(1, 54, 993, 26);
+    setBackground(OptionsBar, MessageStrip);
+
     MessageBox->setObjectName("MessageBox");
     MessageBox->setText("(Ln 0, Col 0) : <css input>:0:0: Unexpected }");
     MessageBox->setContentsMargins(6, 6, 6, 6);
-    MessageBox->move(0, 0);
+    MessageBox->setFont(codeFont(8.25));
+    setForeground(MessageBox, LightSalmon);
+    addChild(OptionsBar, MessageBox);
+    auto* messageLayout = new QHBoxLayout(OptionsBar);
+    messageLayout->setContentsMargins(0, 0, 0, 0);
+    messageLayout->addWidget(MessageBox, 0, Qt::AlignLeft | Qt::AlignTop);
 
-    // Framed body: the two editors side by side and the footer.
+    // Framed body: a one-pixel frame round the whole window, behind the two
+    // strips. Its children are placed inside the frame.
     Border->setObjectName("Border");
     Border->setGeometry(0, 0, 995, 557);
-    Border->setFrameShape(QFrame::Box);
+    Border->setFrameStyle(QFrame::Box | QFrame::Plain);
     Border->setLineWidth(1);
+    setForeground(Border, FrameLine);
+    const QPoint inside = Border->contentsRect().topLeft();
+
     splitContainer1->setObjectName("splitContainer1");
-    splitContainer1->setGeometry(0, 84, 993, 440);
+    splitContainer1->setGeometry(QRect(inside + QPoint(0, 84), QSize(993, 440)));
     splitContainer1->setHandleWidth(1);
     splitContainer1->setChildrenCollapsible(false);
+    setBackground(splitContainer1, SplitterLine);
+    addChild(Border, splitContainer1);
+
     Footer->setObjectName("Footer");
-    Footer->setGeometry(1, 530, 993, 26);
+    setBackground(Footer, FooterStrip);
+    Footer->setFixedHeight(26);
+    addChild(Border, Footer);
+    auto* footerDock = new QVBoxLayout(Border);
+    footerDock->setContentsMargins(0, 0, 0, 0);
+    footerDock->setSpacing(0);
+    footerDock->addStretch(1);
+    footerDock->addWidget(Footer);
+
     Status->setObjectName("Status");
     Status->setText("Compiled in 0.000 seconds");
     Status->setContentsMargins(5, 5, 5, 5);
-    auto* footerLayout = new QHBoxLayout(Footer);
-    footerLayout->setContentsMargins(0, 0, 0, 0);
-    footerLayout->addStretch(1);
-    footerLayout->addWidget(Status);
+    Status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Status->setFont(uiFont(8.25));
+    setForeground(Status, DarkGray);
+    addChild(Footer, Status);
+    auto* statusDock = new QHBoxLayout(Footer);
+    statusDock->setContentsMargins(0, 0, 0, 0);
+    statusDock->setSpacing(0);
+    statusDock->addStretch(1);
+    statusDock->addWidget(Status);
 
-    auto editorPanel = [this](const char* name, QPlainTextEdit* editor) {
-        auto* panel = new QWidget;
+    // The two editor panels of the split container, each with a 4-pixel padding.
+    for (auto [panel, name, editor] : {std::tuple{Panel1, "Panel1", SassEditor},
+                                       std::tuple{Panel2, "Panel2", CssEditor}}) {
         panel->setObjectName(name);
-        auto* layout = new QHBoxLayout(panel);
-        layout->setContentsMargins(4, 4, 4, 4);
-        layout->addWidget(editor);
+        setBackground(panel, WindowBackground);
+        auto* padding = new QHBoxLayout(panel);
+        padding->setContentsMargins(4, 4, 4, 4);
+        padding->addWidget(editor);
         splitContainer1->addWidget(panel);
-    };
+    }
+    splitContainer1->setSizes({493, 499});
+
+    // Editors.
+    for (QPlainTextEdit* editor : {SassEditor, CssEditor}) {
+        editor->setFrameShape(QFrame::NoFrame);
+        QPalette palette = editor->palette();
+        palette.setColor(QPalette::Base, WindowBackground);
+        palette.setColor(QPalette::Window, WindowBackground);
+        palette.setColor(QPalette::Text, EditorText);
+        editor->setPalette(palette);
+        editor->setFont(codeFont(9.75));
+        editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    }
     SassEditor->setObjectName("SassEditor");
-    SassEditor->setFrameShape(QFrame::NoFrame);
     SassEditor->setTabChangesFocus(false);
+    SassEditor->setInputMethodHints(Qt::ImhPreferLatin);
     CssEditor->setObjectName("CssEditor");
-    CssEditor->setFrameShape(QFrame::NoFrame);
     CssEditor->setReadOnly(true);
     CssEditor->setTabChangesFocus(true);
-    editorPanel("Panel1", SassEditor);
-    editorPanel("Panel2", CssEditor);
-    splitContainer1->setSizes({493, 499});
+    setTabOrder(SassEditor, CssEditor);
+
+    // Chrome events: drag handles, glyph buttons and link labels. Presses on
+    // the strip's other children must not reach TopBar and start a drag.
+    for (QWidget* handle : {static_cast<QWidget*>(TopBar), static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title)})
+        handle->installEventFilter(this);
+    for (QLabel* label : {Minimize, Close, CopyrightLabel, ExportsFolderLabel}) {
+        label->installEventFilter(this);
+        label->setAttribute(Qt::WA_NoMousePropagation);
+    }
+    Beta->setAttribute(Qt::WA_NoMousePropagation);
 
     // SCSS editor menu: editor commands, then the conversion options.
     EditorOptions = new QMenu(this);
@@ -238,14 +331,160 @@ void PelorinForm::InitializeComponent() {
     connect(CssEditorCtxSAllCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxSAllCopy_Click);
     connect(CssEditorCtxDownload, &QAction::triggered, this, &PelorinForm::CssEditorCtxDownload_Click);
 
-    // Window.
+    // Window: frameless, fixed size, centred on its screen.
     setObjectName("PelorinForm");
+    setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle("PELORIN | Vantor v2.5.1");
-    resize(995, 557);
+    setWindowIcon(vantorIcon());
+    setBackground(this, WindowBackground);
+    setFixedSize(995, 557);
+    addChild(this, TopBar);
+    addChild(this, OptionsBar);
+    addChild(this, Border);
+    move(centredOnScreen(this));
 
     // The sample goes in before the handler is attached: building converts nothing.
     SassEditor->setPlainText(resourceText(":/PelorinForm/SassEditor.Text"));
     connect(SassEditor, &QPlainTextEdit::textChanged, this, &PelorinForm::SassEditor_TextChanged);
+}
+
+bool PelorinForm::eventFilter(QObject* watched, QEvent* event) {
+    const bool handle = watched == TopBar || watched == Logo || watched == Title;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (handle) {
+            TopBar_MouseDown(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
+            return true;
+        }
+        // A press on a button label is taken, so that its release comes back here.
+        event->accept();
+        return true;
+    case QEvent::MouseMove:
+        if (handle) {
+            TopBar_MouseMove(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (handle) {
+            TopBar_MouseUp(static_cast<QWidget*>(watched), mouse);
+            return true;
+        }
+        const bool click = mouse->button() == Qt::LeftButton &&
+                           static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint());
+        if (click) {
+            if (watched == Minimize)
+                Minimize_Click();
+            else if (watched == Close)
+                Close_Click();
+            else if (watched == CopyrightLabel)
+                CopyrightLabel_Click();
+            else if (watched == ExportsFolderLabel)
+                ExportsFolderLabel_Click();
+        }
+        return true;
+    }
+    case QEvent::Enter:
+        if (watched == Minimize)
+            Minimize_MouseEnter();
+        else if (watched == Close)
+            Close_MouseEnter();
+        else if (watched == CopyrightLabel)
+            CopyrightLabel_MouseEnter();
+        else if (watched == ExportsFolderLabel)
+            ExportsFolderLabel_MouseEnter();
+        break;
+    case QEvent::Leave:
+        if (watched == Minimize)
+            Minimize_MouseLeave();
+        else if (watched == Close)
+            Close_MouseLeave();
+        else if (watched == CopyrightLabel)
+            CopyrightLabel_MouseLeave();
+        else if (watched == ExportsFolderLabel)
+            ExportsFolderLabel_MouseLeave();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PelorinForm::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
+    Q_UNUSED(sender);
+    if (chrome::systemMovesWindows() && windowHandle() && windowHandle()->startSystemMove())
+        return;
+    dragging = true;
+    offset = event->position().toPoint();
+}
+
+void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
+    if (!dragging)
+        return;
+    // The event's position in the window's client coordinates, on the screen.
+    // Taken from the event's own screen position, which stays right even while
+    // an earlier move of the window has not been reported back yet. Without a
+    // frame the client origin is the window's position.
+    const QPoint screenPoint = event->globalPosition().toPoint() - sender->mapTo(this, QPoint(0, 0));
+    move(screenPoint - offset);
+}
+
+void PelorinForm::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
+    Q_UNUSED(sender);
+    Q_UNUSED(event);
+    dragging = false;
+}
+
+void PelorinForm::Minimize_Click() {
+    showMinimized();
+}
+
+void PelorinForm::Close_Click() {
+    QApplication::quit();
+}
+
+void PelorinForm::Minimize_MouseEnter() {
+    chrome::setBackground(Minimize, chrome::GlyphHover);
+}
+
+void PelorinForm::Minimize_MouseLeave() {
+    chrome::setBackground(Minimize, chrome::Transparent);
+}
+
+void PelorinForm::Close_MouseEnter() {
+    chrome::setBackground(Close, chrome::GlyphHover);
+}
+
+void PelorinForm::Close_MouseLeave() {
+    chrome::setBackground(Close, chrome::Transparent);
+}
+
+void PelorinForm::CopyrightLabel_Click() {
+    // A fresh dialog every time, shown modally; how it ends does not matter.
+    VantorAbout about;
+    about.exec();
+}
+
+void PelorinForm::CopyrightLabel_MouseEnter() {
+    CopyrightLabel->setFont(chrome::uiFont(8.25, true));
+    CopyrightLabel->setCursor(Qt::PointingHandCursor);
+}
+
+void PelorinForm::CopyrightLabel_MouseLeave() {
+    CopyrightLabel->setFont(chrome::uiFont(8.25));
+    CopyrightLabel->setCursor(Qt::ArrowCursor);
+}
+
+void PelorinForm::ExportsFolderLabel_MouseEnter() {
+    ExportsFolderLabel->setFont(chrome::uiFont(8.25, true));
+    ExportsFolderLabel->setCursor(Qt::PointingHandCursor);
+}
+
+void PelorinForm::ExportsFolderLabel_MouseLeave() {
+    ExportsFolderLabel->setFont(chrome::uiFont(8.25));
+    ExportsFolderLabel->setCursor(Qt::ArrowCursor);
 }
 
 void PelorinForm::SassEditor_TextChanged() {

@@ -5,9 +5,11 @@
 #include <QWidget>
 
 class QAction;
+class QEvent;
 class QFrame;
 class QLabel;
 class QMenu;
+class QMouseEvent;
 class QPlainTextEdit;
 class QSplitter;
 
@@ -24,6 +26,10 @@ public:
 
     // Conversions run since construction; lets tests prove one per text change.
     int conversionCount() const { return conversions; }
+
+protected:
+    // Routes the chrome's mouse and hover events to the handlers below.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void InitializeComponent();
@@ -69,6 +75,22 @@ private:
     // Export of the CSS to the exports folder.
     void CssEditorCtxDownload_Click();
     void ExportsFolderLabel_Click();
+
+    // Dragging the window by TopBar, Logo or Title.
+    void TopBar_MouseDown(QWidget* sender, QMouseEvent* event);
+    void TopBar_MouseMove(QWidget* sender, QMouseEvent* event);
+    void TopBar_MouseUp(QWidget* sender, QMouseEvent* event);
+    void Minimize_Click();
+    void Minimize_MouseEnter();
+    void Minimize_MouseLeave();
+    void Close_Click();
+    void Close_MouseEnter();
+    void Close_MouseLeave();
+    void CopyrightLabel_Click();
+    void CopyrightLabel_MouseEnter();
+    void CopyrightLabel_MouseLeave();
+    void ExportsFolderLabel_MouseEnter();
+    void ExportsFolderLabel_MouseLeave();
 
     QWidget* TopBar = nullptr;
     QLabel* Title = nullptr;
@@ -120,6 +142,8 @@ private:
     QLabel* ExportsFolderLabel = nullptr;
     QSplitter* splitContainer1 = nullptr;
     QLabel* Beta = nullptr;
+    QWidget* Panel1 = nullptr;
+    QWidget* Panel2 = nullptr;
 
     bool dragging = false;
     QPoint offset;

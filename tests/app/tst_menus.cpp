@@ -237,6 +237,8 @@ private slots:
         QFETCH(QString, menu);
         auto* edit = form->findChild<QPlainTextEdit*>(editor);
         auto* popup = form->findChild<QMenu*>(menu);
+        // The window is wider than the test screen: keep both editors' left edges on it.
+        form->move(0, 0);
         const QPoint local(40, 30);
         QContextMenuEvent event(QContextMenuEvent::Mouse, local, edit->viewport()->mapToGlobal(local));
         QCoreApplication::sendEvent(edit->viewport(), &event);
