@@ -111,8 +111,17 @@ private slots:
         QCOMPARE(documentText(*editor.document()), after);
         QCOMPARE(textChanged.count(), editAt < 0 ? 0 : 1);
         QCOMPARE(edits.count(), editAt < 0 ? 0 : 1);
-        if (editAt >= 0)
+        if (editAt >= 0) {
             QCOMPARE(edits.first().at(0).toInt(), editAt);
+            // Neither end of the replaced range lies inside a surrogate pair.
+            const auto splitsPair = [](const QString& text, int at) {
+                return at > 0 && at < text.size() && text.at(at).isLowSurrogate() && text.at(at - 1).isHighSurrogate();
+            };
+            const int removedEnd = editAt + edits.first().at(1).toInt();
+            const int addedEnd = editAt + edits.first().at(2).toInt();
+            QVERIFY(!splitsPair(before, editAt) && !splitsPair(after, editAt));
+            QVERIFY(!splitsPair(before, removedEnd) && !splitsPair(after, addedEnd));
+        }
         QVERIFY(!editor.document()->isUndoAvailable());
         QVERIFY(editor.document()->isUndoRedoEnabled());
     }
