@@ -17,7 +17,12 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
 
 int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
 
-void CodeEditor::updateGutterWidth() { setViewportMargins(gutterWidth(), 0, 0, 0); }
+void CodeEditor::updateGutterWidth() {
+    const int width = gutterWidth();
+    setViewportMargins(width, 0, 0, 0);
+    const QRect area = contentsRect();
+    gutter->setGeometry(area.left(), area.top(), width, area.height());
+}
 
 void CodeEditor::updateGutter(const QRect& rect, int dy) {
     if (dy != 0)
@@ -30,16 +35,13 @@ void CodeEditor::updateGutter(const QRect& rect, int dy) {
 
 void CodeEditor::resizeEvent(QResizeEvent* event) {
     QPlainTextEdit::resizeEvent(event);
-    const QRect area = contentsRect();
-    gutter->setGeometry(area.left(), area.top(), gutterWidth(), area.height());
+    updateGutterWidth();
 }
 
 void CodeEditor::changeEvent(QEvent* event) {
     QPlainTextEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         updateGutterWidth();
-        const QRect area = contentsRect();
-        gutter->setGeometry(area.left(), area.top(), gutterWidth(), area.height());
         gutter->update();
     }
 }

@@ -293,6 +293,53 @@ private slots:
         QCOMPARE(textChanged.count(), 6);
         QCOMPARE(colorAt(doc, doc.findBlockByNumber(3).position()), tokenColor("variable"));
     }
+
+    // Every token class has its own colour, distinct from the background.
+    void schemeColoursAreDistinct() {
+        const SyntaxColors colors;
+        const QList<QColor> tokens{colors.comment, colors.string, colors.variable, colors.atRule,
+                                   colors.selector, colors.property, colors.number, colors.hexColor,
+                                   colors.flag, colors.interpolation};
+        for (int i = 0; i < tokens.size(); ++i) {
+            QVERIFY(tokens[i] != colors.gutterBackground);
+            for (int j = i + 1; j < tokens.size(); ++j)
+                QVERIFY2(tokens[i] != tokens[j], qPrintable(QString("%1 and %2").arg(i).arg(j)));
+        }
+    }
+
+    // Arbitrary text made of token starts, cut anywhere: every format lies
+    // inside its line, and the text is untouched.
+    void survivesArbitraryText_data() {
+        QTest::addColumn<Mode>("mode");
+        QTest::newRow("SCSS") << Mode::Scss;
+        QTest::newRow("CSS") << Mode::Css;
+    }
+    void survivesArbitraryText() {
+        QFETCH(Mode, mode);
+        const QStringList pieces{"/*", "*/", "//", "\"", "'", "\\", "#{", "}", "{", "$", "@", "@else", " if",
+                                 "!", "#", "#fff", "1", ".", "-", "+", "%", "url(", ")", "(", ":", ";", ",",
+                                 "&", "a", "@extend", " ", "\t", "\n", QString::fromUtf8("\u00e9"),
+                                 QString(QChar(0xd83d)), QString(QChar(0xde00))};
+        QRandomGenerator random(20261210);
+        for (int round = 0; round < 200; ++round) {
+            QString text;
+            const int count = int(random.bounded(1, 80));
+            for (int i = 0; i < count; ++i)
+                text += pieces.at(int(random.bounded(pieces.size())));
+            QTextDocument doc;
+            doc.setPlainText(text);
+            const QString stored = doc.toRawText();
+            ScssHighlighter highlighter(&doc, mode);
+            highlighter.rehighlight();
+            QCOMPARE(doc.toRawText(), stored);
+            for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+                for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+                    QVERIFY2(range.start >= 0 && range.length > 0 && range.start + range.length <= block.length() - 1,
+                             qPrintable(text));
+                }
+            }
+        }
+    }
 };
 
 QTEST_MAIN(TstHighlighter)
