@@ -70,6 +70,10 @@ void ScssHighlighter::highlightBlock(const QString& text) {
     const int n = int(text.size());
     const int previous = previousBlockState();
     const int state = previous < 0 ? 0 : previous;
+    if (n > MaxLineLength) {
+        setCurrentBlockState(plainLineState(p, n, state));
+        return;
+    }
     bool inValue = state & InValue;
     int i = 0;
 
@@ -157,6 +161,19 @@ void ScssHighlighter::highlightBlock(const QString& text) {
         }
     }
     setCurrentBlockState(inValue ? InValue : 0);
+}
+
+int ScssHighlighter::plainLineState(const QChar* p, int n, int state) const {
+    bool inComment = state & InComment;
+    for (int i = 0; i + 1 < n; ++i) {
+        if (inComment ? at(p, n, i, '*', '/') : at(p, n, i, '/', '*')) {
+            inComment = !inComment;
+            ++i;
+        } else if (!inComment && isScss() && at(p, n, i, '/', '/')) {
+            break;
+        }
+    }
+    return inComment ? InComment : 0;
 }
 
 // i is the position of "/*", or -2 when the line starts inside the comment.

@@ -19,6 +19,11 @@ namespace pelorin {
 // line says whether a block comment is still open and whether a value
 // continues (as in a multi-line map), so an edit re-highlights following
 // lines only while those change.
+//
+// Attach it before the text arrives: QSyntaxHighlighter colours a document
+// that already has text in a queued pass, as an edit block of its own that
+// emits contentsChanged (and so the editor's textChanged) once; text set
+// after attaching is coloured inside that edit, with no extra signal.
 class ScssHighlighter : public QSyntaxHighlighter {
     Q_OBJECT
 
@@ -33,6 +38,12 @@ public:
 
     Mode mode() const { return highlightMode; }
 
+    // Lines longer than this stay plain; only whether they leave a block
+    // comment open is followed. QSyntaxHighlighter keeps a format per
+    // character, so colouring a minified stylesheet's one huge line would
+    // cost tens of milliseconds on every update.
+    static constexpr int MaxLineLength = 10000;
+
 protected:
     void highlightBlock(const QString& text) override;
 
@@ -43,6 +54,8 @@ private:
     };
     enum class Statement { Selector, Property, Value };
 
+    // The state a too-long line leaves, without colouring it.
+    int plainLineState(const QChar* p, int n, int state) const;
     int blockComment(const QChar* p, int n, int i, bool& open);
     int lineComment(int i, int n);
     int quotedString(const QChar* p, int n, int i);

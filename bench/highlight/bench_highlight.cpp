@@ -119,8 +119,9 @@ QString generateStylesheet(int lines) {
     return text;
 }
 
-QString compileCss(const QString& scss, double& ms) {
+QString compileCss(const QString& scss, double& ms, int outputStyle = 2) {
     VantorCompiler::CompilerOptions options;
+    options.output_style = outputStyle;
     options.input = sass_copy_c_string(scss.trimmed().toUtf8().constData());
     QElapsedTimer timer;
     timer.start();
@@ -219,6 +220,14 @@ int main(int argc, char** argv) {
         Editor out(Mode::Css, true);
         out.view.setPlainText(css);
         row("CSS", measure(repeats, [] {}, [&] { out.highlighter->rehighlight(); }));
+        double unused = 0;
+        const QString compressed = compileCss(scss, unused, 3);
+        Editor oneLine(Mode::Css, true);
+        oneLine.view.setPlainText(compressed);
+        row(qPrintable(QString("CSS compressed (%1 lines, %2 chars)")
+                           .arg(compressed.count(u'\n') + 1)
+                           .arg(compressed.size())),
+            measure(repeats, [] {}, [&] { oneLine.highlighter->rehighlight(); }));
     }
 
     std::printf("Loading the text (setPlainText), plain vs highlighted:\n");
@@ -299,6 +308,21 @@ int main(int argc, char** argv) {
                 out.view.repaint();
                 out.view.viewport()->repaint();
             }));
+        double unused = 0;
+        const QString compressed = compileCss(scss, unused, 3);
+        QString compressedChanged = compressed;
+        compressedChanged.insert(compressedChanged.indexOf(QStringLiteral("padding:"), compressed.size() / 2) + 8,
+                                 QStringLiteral("1"));
+        for (const bool highlighted : {false, true}) {
+            Editor oneLine(Mode::Css, highlighted);
+            oneLine.view.setPlainText(compressed);
+            row(highlighted ? "replaceChangedText, compressed CSS, highlighted"
+                            : "replaceChangedText, compressed CSS, no highlighter",
+                measure(repeats, [] {}, [&] {
+                    flip = !flip;
+                    pelorin::replaceChangedText(oneLine.view, flip ? compressedChanged : compressed);
+                }));
+        }
         row("setPlainText of the whole CSS, for comparison",
             measure(repeats, [] {}, [&] {
                 flip = !flip;

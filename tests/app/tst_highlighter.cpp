@@ -294,6 +294,47 @@ private slots:
         QCOMPARE(colorAt(doc, doc.findBlockByNumber(3).position()), tokenColor("variable"));
     }
 
+    // A line beyond the length limit stays plain but still passes on an
+    // open block comment.
+    void overlongLineStaysPlain_data() {
+        QTest::addColumn<QString>("before");  // on the long line, before its declarations
+        QTest::addColumn<QString>("after");   // on the long line, after them
+        QTest::addColumn<bool>("nextInComment");
+        QTest::newRow("code") << "a{" << "}" << false;
+        QTest::newRow("opens a comment") << "a{" << "} /* open" << true;
+        QTest::newRow("opens and closes") << "/* x */ a{" << "} /* y */" << false;
+        QTest::newRow("inside a comment, closes") << "/*" << "*/ b{}" << false;
+        QTest::newRow("comment marks in a line comment") << "a{" << "} // /*" << false;
+    }
+    void overlongLineStaysPlain() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(bool, nextInComment);
+        QString declarations;
+        while (declarations.size() <= ScssHighlighter::MaxLineLength)
+            declarations += "color:#fff;";
+        QTextDocument doc;
+        doc.setPlainText(before + declarations + after + "\nh1 {}");
+        ScssHighlighter highlighter(&doc);
+        highlighter.rehighlight();
+        QVERIFY(doc.firstBlock().layout()->formats().isEmpty());
+        QCOMPARE(tokenName(colorAt(doc, doc.lastBlock().position())),
+                 QString(nextInComment ? "comment" : "selector"));
+    }
+
+    void lineAtTheLimitIsColoured() {
+        QString line = "a{";
+        while (line.size() < ScssHighlighter::MaxLineLength)
+            line += "color:#fff;";
+        line.truncate(ScssHighlighter::MaxLineLength);
+        QTextDocument doc;
+        doc.setPlainText(line);
+        ScssHighlighter highlighter(&doc, Mode::Css);
+        highlighter.rehighlight();
+        QCOMPARE(colorAt(doc, 0), tokenColor("selector"));
+        QCOMPARE(colorAt(doc, ScssHighlighter::MaxLineLength - 4), tokenColor("hexColor"));
+    }
+
     // Every token class has its own colour, distinct from the background.
     void schemeColoursAreDistinct() {
         const SyntaxColors colors;
