@@ -1,0 +1,107 @@
+#include "CodeEditor.h"
+
+#include "LineNumberGutter.h"
+
+#include <QTextBlock>
+
+namespace pelorin {
+
+CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
+    : QPlainTextEdit(parent), scheme(colors), gutter(new LineNumberGutter(this)) {
+    gutter->setObjectName("gutter");
+    connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::updateGutterWidth);
+    connect(this, &QPlainTextEdit::updateRequest, this, &CodeEditor::updateGutter);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, gutter, qOverload<>(&QWidget::update));
+    updateGutterWidth();
+}
+
+int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
+
+void CodeEditor::updateGutterWidth() {
+    const int width = gutterWidth();
+    setViewportMargins(width, 0, 0, 0);
+    const QRect area = contentsRect();
+    gutter->setGeometry(area.left(), area.top(), width, area.height());
+}
+
+void CodeEditor::updateGutter(const QRect& rect, int dy) {
+    if (dy != 0)
+        gutter->scroll(0, dy);
+    else
+        gutter->update(0, rect.y(), gutter->width(), rect.height());
+    if (rect.contains(viewport()->rect()))
+        updateGutterWidth();
+}
+
+void CodeEditor::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    updateGutterWidth();
+}
+
+void CodeEditor::changeEvent(QEvent* event) {
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        updateGutterWidth();
+        gutter->update();
+    }
+}
+
+QTextCursor CodeEditor::cursorAt(int line, int column) const {
+    const QTextDocument* doc = document();
+    const QTextBlock block = doc->findBlockByNumber(qBound(1, line, doc->blockCount()) - 1);
+    const int length = block.length() - 1;  // without the block separator
+    int offset = qBound(0, column - 1, length);
+    const QString text = block.text();
+    if (offset > 0 && offset < length && text.at(offset).isLowSurrogate() && text.at(offset - 1).isHighSurrogate())
+        --offset;
+    QTextCursor cursor(block);
+    cursor.setPosition(block.position() + offset);
+    return cursor;
+}
+
+void CodeEditor::setErrorMark(int line, int column) {
+    if (line < 1 || line > document()->blockCount()) {
+        clearErrorMark();
+        return;
+    }
+    QTextCursor cursor = cursorAt(line, column);
+    const QTextBlock block = cursor.block();
+
+    QTextEdit::ExtraSelection lineMark;
+    lineMark.cursor = QTextCursor(block);
+    lineMark.format.setBackground(scheme.errorLineBackground);
+    lineMark.format.setProperty(QTextFormat::FullWidthSelection, true);
+
+    QList<QTextEdit::ExtraSelection> marks{lineMark};
+    if (block.length() > 1) {
+        if (cursor.atBlockEnd())
+            cursor.movePosition(QTextCursor::PreviousCharacter);
+        cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+        QTextEdit::ExtraSelection columnMark;
+        columnMark.cursor = cursor;
+        columnMark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        columnMark.format.setUnderlineColor(scheme.errorUnderline);
+        marks.append(columnMark);
+    }
+    errorCursor = QTextCursor(block);
+    setExtraSelections(marks);
+    gutter->update();
+}
+
+void CodeEditor::clearErrorMark() {
+    if (errorCursor.isNull() && extraSelections().isEmpty())
+        return;
+    errorCursor = QTextCursor();
+    setExtraSelections({});
+    gutter->update();
+}
+
+int CodeEditor::errorLine() const { return errorCursor.isNull() ? 0 : errorCursor.blockNumber() + 1; }
+
+void CodeEditor::goToPosition(int line, int column) {
+    setTextCursor(cursorAt(line, column));
+    ensureCursorVisible();
+    setFocus(Qt::OtherFocusReason);
+}
+
+}  // namespace pelorin

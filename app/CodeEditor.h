@@ -1,0 +1,57 @@
+#pragma once
+
+#include "SyntaxColors.h"
+
+#include <QPlainTextEdit>
+#include <QTextCursor>
+
+namespace pelorin {
+
+class LineNumberGutter;
+
+// A plain-text editor with a line-number gutter and an error mark. It only
+// adds to QPlainTextEdit: every property a caller sets (read-only, tab
+// behaviour, font, colours, wrapping) keeps its meaning. It owns the editor's
+// extra selections, which carry the error mark.
+class CodeEditor : public QPlainTextEdit {
+    Q_OBJECT
+
+public:
+    explicit CodeEditor(QWidget* parent = nullptr, const SyntaxColors& colors = SyntaxColors());
+
+    const SyntaxColors& colors() const { return scheme; }
+
+    // Marks line `line` with a background and the character at `column` with a
+    // wavy underline (both 1-based, column in UTF-16 units of that line). A
+    // column past the line's end underlines its last character. A line
+    // outside the text clears the mark.
+    void setErrorMark(int line, int column);
+    void clearErrorMark();
+    // The marked line as it stands after later edits (1-based), 0 when none.
+    int errorLine() const;
+
+    // Puts the caret at line, column (1-based, clamped into the text) and
+    // gives the editor the focus.
+    void goToPosition(int line, int column);
+
+    int gutterWidth() const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    friend class LineNumberGutter;
+
+    void updateGutterWidth();
+    void updateGutter(const QRect& rect, int dy);
+    // Position of line, column in the document, clamped into the text and
+    // never between the halves of a surrogate pair.
+    QTextCursor cursorAt(int line, int column) const;
+
+    SyntaxColors scheme;
+    LineNumberGutter* gutter = nullptr;
+    QTextCursor errorCursor;  // at the marked line's start; null when none
+};
+
+}  // namespace pelorin

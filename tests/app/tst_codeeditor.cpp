@@ -1,0 +1,342 @@
+#include "CodeEditor.h"
+#include "SyntaxColors.h"
+#include "TextUtil.h"
+
+#include <QImage>
+#include <QMetaProperty>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QtTest>
+
+using pelorin::CodeEditor;
+using pelorin::SyntaxColors;
+
+namespace {
+
+QString numberedLines(int count) {
+    QStringList lines;
+    for (int i = 1; i <= count; ++i)
+        lines << QString("line %1").arg(i);
+    return lines.join(u'\n');
+}
+
+// Whether any pixel of the image's rows [top, bottom] has exactly this colour.
+bool rowsContain(const QImage& image, int top, int bottom, const QColor& color) {
+    for (int y = qMax(0, top); y <= qMin(bottom, image.height() - 1); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixelColor(x, y) == color)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Properties of QPlainTextEdit and its bases, except those that follow from
+// the gutter's margin and the icon (QIcon values never compare equal).
+QVariantMap properties(const QPlainTextEdit& editor) {
+    QVariantMap values;
+    const QMetaObject& meta = QPlainTextEdit::staticMetaObject;
+    for (int i = 0; i < meta.propertyCount(); ++i) {
+        const QMetaProperty property = meta.property(i);
+        const QString name = property.name();
+        if (name == "sizeHint" || name == "minimumSizeHint" || name == "childrenRect" ||
+            name == "childrenRegion" || name == "windowIcon")
+            continue;
+        values.insert(name, property.read(&editor));
+    }
+    return values;
+}
+
+// Names the first property whose value differs.
+QString firstDifference(const QVariantMap& a, const QVariantMap& b) {
+    for (auto it = a.cbegin(); it != a.cend(); ++it) {
+        if (b.value(it.key()) != it.value())
+            return it.key();
+    }
+    return a.size() == b.size() ? QString() : QString("(property count)");
+}
+
+}  // namespace
+
+class TstCodeEditor : public QObject {
+    Q_OBJECT
+
+    // A shown editor with a font that paints exact colours.
+    void showEditor(CodeEditor& editor, const QString& text) {
+        QFont font("DejaVu Sans Mono", 11);
+        font.setStyleStrategy(QFont::NoAntialias);
+        editor.setFont(font);
+        editor.setPlainText(text);
+        editor.resize(400, 300);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    }
+
+    QWidget* gutterOf(CodeEditor& editor) {
+        auto* gutter = editor.findChild<QWidget*>("gutter");
+        if (!gutter)
+            qFatal("no gutter");
+        return gutter;
+    }
+
+    // The gutter rows that line `line` (1-based) occupies.
+    std::pair<int, int> lineRows(CodeEditor& editor, int line) {
+        QTextCursor cursor(editor.document()->findBlockByNumber(line - 1));
+        const QRect rect = editor.cursorRect(cursor);
+        return {rect.top(), rect.bottom()};
+    }
+
+private slots:
+    // The editor only adds to QPlainTextEdit: every property reads as it does
+    // on a plain editor, fresh and after the caller set them and the gutter
+    // and error marks did their work.
+    void keepsEveryProperty() {
+        QPlainTextEdit plain;
+        CodeEditor editor;
+        QCOMPARE(firstDifference(properties(editor), properties(plain)), QString());
+
+        const auto configure = [](QPlainTextEdit& e) {
+            e.setObjectName("CssEditor");
+            e.setReadOnly(true);
+            e.setTabChangesFocus(true);
+            e.setFrameShape(QFrame::NoFrame);
+            e.setFont(QFont("DejaVu Sans Mono", 13));
+            QPalette palette = e.palette();
+            palette.setColor(QPalette::Base, QColor(21, 21, 21));
+            palette.setColor(QPalette::Text, QColor(180, 180, 180));
+            e.setPalette(palette);
+            e.setLineWrapMode(QPlainTextEdit::NoWrap);
+            e.setPlaceholderText("nothing yet");
+            e.setTabStopDistance(33);
+            e.setPlainText(numberedLines(150));
+            e.resize(300, 200);
+        };
+        configure(plain);
+        configure(editor);
+        editor.setErrorMark(3, 2);
+        editor.goToPosition(140, 3);
+        plain.setTextCursor(editor.textCursor());
+        editor.grab();
+        plain.grab();
+        QCOMPARE(firstDifference(properties(editor), properties(plain)), QString());
+        QVERIFY(editor.isReadOnly());
+        QVERIFY(editor.tabChangesFocus());
+    }
+
+    void gutterSitsLeftOfTheText() {
+        CodeEditor editor;
+        showEditor(editor, numberedLines(20));
+        QWidget* gutter = gutterOf(editor);
+        QVERIFY(gutter->width() > 0);
+        QCOMPARE(gutter->width(), editor.gutterWidth());
+        QCOMPARE(editor.viewport()->geometry().left(), editor.contentsRect().left() + gutter->width());
+        QCOMPARE(gutter->height(), editor.contentsRect().height());
+    }
+
+    // Wider for more digits, and for a larger font.
+    void gutterFitsTheLineNumbers() {
+        CodeEditor editor;
+        showEditor(editor, numberedLines(9));
+        const int twoDigits = editor.gutterWidth();
+        editor.setPlainText(numberedLines(99));
+        QCOMPARE(editor.gutterWidth(), twoDigits);
+        editor.setPlainText(numberedLines(12345));
+        const int fiveDigits = editor.gutterWidth();
+        QVERIFY(fiveDigits > twoDigits);
+        QCOMPARE(gutterOf(editor)->width(), fiveDigits);
+        QCOMPARE(editor.viewport()->geometry().left(), editor.contentsRect().left() + fiveDigits);
+
+        QFont larger = editor.font();
+        larger.setPointSize(larger.pointSize() * 2);
+        editor.setFont(larger);
+        QVERIFY(editor.gutterWidth() > fiveDigits);
+        QCOMPARE(gutterOf(editor)->width(), editor.gutterWidth());
+    }
+
+    // Muted numbers on the window background, the caret's line brighter, the
+    // error line in the message colour.
+    void gutterColours() {
+        const SyntaxColors colors;
+        CodeEditor editor;
+        showEditor(editor, numberedLines(8));
+        QTextCursor caret(editor.document()->findBlockByNumber(1));
+        editor.setTextCursor(caret);
+        editor.setErrorMark(4, 1);
+        const QImage image = gutterOf(editor)->grab().toImage();
+
+        QCOMPARE(image.pixelColor(0, 0), colors.gutterBackground);
+        QCOMPARE(image.pixelColor(image.width() - 1, image.height() - 1), colors.gutterBackground);
+        const auto [caretTop, caretBottom] = lineRows(editor, 2);
+        const auto [errorTop, errorBottom] = lineRows(editor, 4);
+        const auto [plainTop, plainBottom] = lineRows(editor, 6);
+        QVERIFY(rowsContain(image, caretTop, caretBottom, colors.currentLineNumber));
+        QVERIFY(!rowsContain(image, caretTop, caretBottom, colors.lineNumber));
+        QVERIFY(rowsContain(image, errorTop, errorBottom, colors.errorLineNumber));
+        QVERIFY(!rowsContain(image, errorTop, errorBottom, colors.currentLineNumber));
+        QVERIFY(rowsContain(image, plainTop, plainBottom, colors.lineNumber));
+        QVERIFY(!rowsContain(image, plainTop, plainBottom, colors.currentLineNumber));
+
+        // The caret moves: so does the bright number.
+        editor.goToPosition(6, 1);
+        const QImage moved = gutterOf(editor)->grab().toImage();
+        QVERIFY(rowsContain(moved, plainTop, plainBottom, colors.currentLineNumber));
+        QVERIFY(rowsContain(moved, caretTop, caretBottom, colors.lineNumber));
+
+        // Without the mark the error line's number is muted again.
+        editor.clearErrorMark();
+        const QImage cleared = gutterOf(editor)->grab().toImage();
+        QVERIFY(!rowsContain(cleared, errorTop, errorBottom, colors.errorLineNumber));
+        QVERIFY(rowsContain(cleared, errorTop, errorBottom, colors.lineNumber));
+    }
+
+    // Painting, scrolling, resizing and marking never touch the text.
+    void gutterAndMarksLeaveTheTextAlone() {
+        CodeEditor editor;
+        showEditor(editor, numberedLines(400));
+        editor.document()->setModified(false);
+        const QString text = pelorin::documentText(*editor.document());
+        const int undoSteps = editor.document()->availableUndoSteps();
+        QSignalSpy textChanged(&editor, &QPlainTextEdit::textChanged);
+        QSignalSpy contentsChange(editor.document(), &QTextDocument::contentsChange);
+
+        editor.grab();
+        editor.verticalScrollBar()->setValue(200);
+        editor.grab();
+        editor.resize(250, 500);
+        editor.setErrorMark(210, 3);
+        editor.goToPosition(390, 2);
+        editor.grab();
+        editor.clearErrorMark();
+        QCoreApplication::processEvents();
+
+        QCOMPARE(textChanged.count(), 0);
+        QCOMPARE(contentsChange.count(), 0);
+        QCOMPARE(pelorin::documentText(*editor.document()), text);
+        QVERIFY(!editor.document()->isModified());
+        QCOMPARE(editor.document()->availableUndoSteps(), undoSteps);
+    }
+
+    // The line gets a full-width background, the column a wavy underline.
+    void errorMark_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("underlined");  // empty: no column mark
+        const QString grin = QString::fromUtf8("\U0001F600");
+        QTest::newRow("inside a line") << "abc\ndefg\nhi" << 2 << 3 << "f";
+        QTest::newRow("first column") << "abc\ndefg\nhi" << 1 << 1 << "a";
+        QTest::newRow("last column") << "abc\ndefg\nhi" << 3 << 2 << "i";
+        QTest::newRow("past the end underlines the last") << "abc\ndefg\nhi" << 2 << 9 << "g";
+        QTest::newRow("column zero") << "abc\ndefg" << 2 << 0 << "d";
+        QTest::newRow("empty line") << "abc\n\nx" << 2 << 1 << "";
+        QTest::newRow("surrogate pair stays whole") << "a" + grin + "b" << 1 << 2 << grin;
+        QTest::newRow("second half of a pair") << "a" + grin + "b" << 1 << 3 << grin;
+        QTest::newRow("tab") << "\tx" << 1 << 1 << "\t";
+    }
+    void errorMark() {
+        QFETCH(QString, text);
+        QFETCH(int, line);
+        QFETCH(int, column);
+        QFETCH(QString, underlined);
+        const SyntaxColors colors;
+        CodeEditor editor;
+        editor.setPlainText(text);
+        editor.setErrorMark(line, column);
+        QCOMPARE(editor.errorLine(), line);
+
+        const QList<QTextEdit::ExtraSelection> marks = editor.extraSelections();
+        QCOMPARE(marks.size(), underlined.isEmpty() ? 1 : 2);
+        const QTextEdit::ExtraSelection& lineMark = marks.at(0);
+        QCOMPARE(lineMark.cursor.blockNumber(), line - 1);
+        QVERIFY(lineMark.format.boolProperty(QTextFormat::FullWidthSelection));
+        QCOMPARE(lineMark.format.background().color(), colors.errorLineBackground);
+        if (!underlined.isEmpty()) {
+            const QTextEdit::ExtraSelection& columnMark = marks.at(1);
+            QCOMPARE(columnMark.cursor.blockNumber(), line - 1);
+            QCOMPARE(columnMark.cursor.selectedText(), underlined);
+            QCOMPARE(columnMark.format.underlineStyle(), QTextCharFormat::WaveUnderline);
+            QCOMPARE(columnMark.format.underlineColor(), colors.errorUnderline);
+            QVERIFY(!columnMark.format.hasProperty(QTextFormat::BackgroundBrush));
+        }
+
+        editor.clearErrorMark();
+        QVERIFY(editor.extraSelections().isEmpty());
+        QCOMPARE(editor.errorLine(), 0);
+    }
+
+    void errorMarkOutsideTheTextClears_data() {
+        QTest::addColumn<int>("line");
+        QTest::newRow("line 0") << 0;
+        QTest::newRow("negative") << -3;
+        QTest::newRow("past the end") << 4;
+    }
+    void errorMarkOutsideTheTextClears() {
+        QFETCH(int, line);
+        CodeEditor editor;
+        editor.setPlainText("a\nb\nc");
+        editor.setErrorMark(2, 1);
+        editor.setErrorMark(line, 1);
+        QVERIFY(editor.extraSelections().isEmpty());
+        QCOMPARE(editor.errorLine(), 0);
+    }
+
+    // The mark moves with its line when lines are added above it.
+    void errorMarkFollowsEdits() {
+        CodeEditor editor;
+        editor.setPlainText("a\nb\nc");
+        editor.setErrorMark(3, 1);
+        QTextCursor cursor(editor.document());
+        cursor.insertText("x\ny\n");
+        QCOMPARE(editor.errorLine(), 5);
+        QCOMPARE(editor.extraSelections().at(0).cursor.block().text(), QString("c"));
+    }
+
+    void goToPosition_data() {
+        QTest::addColumn<int>("line");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("block");
+        QTest::addColumn<int>("inBlock");
+        QTest::newRow("inside") << 3 << 2 << 2 << 1;
+        QTest::newRow("start") << 1 << 1 << 0 << 0;
+        QTest::newRow("end of a line") << 2 << 5 << 1 << 4;
+        QTest::newRow("column past the end") << 2 << 99 << 1 << 4;
+        QTest::newRow("line past the end") << 99 << 2 << 3 << 1;
+        QTest::newRow("zeros") << 0 << 0 << 0 << 0;
+        QTest::newRow("between the halves of a pair") << 4 << 3 << 3 << 1;
+    }
+    void goToPosition() {
+        QFETCH(int, line);
+        QFETCH(int, column);
+        QFETCH(int, block);
+        QFETCH(int, inBlock);
+        QWidget window;
+        auto* other = new QPlainTextEdit(&window);
+        auto* editor = new CodeEditor(&window);
+        editor->move(0, 120);
+        editor->setPlainText("abc\ndefg\nhij\nx" + QString::fromUtf8("\U0001F600") + "y");
+        window.resize(400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        other->setFocus();
+        QVERIFY(other->hasFocus());
+
+        editor->goToPosition(line, column);
+        QCOMPARE(editor->textCursor().blockNumber(), block);
+        QCOMPARE(editor->textCursor().positionInBlock(), inBlock);
+        QVERIFY(!editor->textCursor().hasSelection());
+        QVERIFY(editor->hasFocus());
+    }
+
+    // The caret's line is scrolled into view.
+    void goToPositionScrolls() {
+        CodeEditor editor;
+        showEditor(editor, numberedLines(500));
+        QCOMPARE(editor.verticalScrollBar()->value(), 0);
+        editor.goToPosition(450, 3);
+        QVERIFY(editor.verticalScrollBar()->value() > 300);
+        QVERIFY(editor.viewport()->rect().contains(editor.cursorRect()));
+    }
+};
+
+QTEST_MAIN(TstCodeEditor)
+#include "tst_codeeditor.moc"
