@@ -3,8 +3,9 @@
 // libsass runs in a separate process, vantor-compiler-worker, found beside
 // this library or in ../libexec relative to it (the environment variable
 // VANTOR_COMPILER_WORKER overrides both). The worker is started on the first
-// conversion and kept; it inherits the program's working directory, so
-// relative @imports resolve as they would in the program. A conversion that
+// conversion and kept; it follows the program's current working directory
+// at every conversion, so relative @imports resolve as they would in the
+// program. A conversion that
 // runs longer than 2 seconds, or that crashes libsass, costs only the worker:
 // compile() returns null, error() explains, and the next conversion starts a
 // fresh worker.
@@ -75,9 +76,10 @@ VANTOR_COMPILER_API const char* error();
 
 // libsass's 1-based line and column of the live conversion's Sass error; 0 when
 // it has none, when no conversion is live, and for the library's own errors.
-// Both count in the text compile() was given. The column counts bytes, not
-// characters: on a line with multi-byte UTF-8 text before the error it is
-// larger than the character count.
+// Both count in the text compile() was given. The column counts characters
+// (Unicode code points), not bytes: "é" and "😀" each count one, so a column
+// equals a QString position only on lines without characters outside the
+// Basic Multilingual Plane.
 VANTOR_COMPILER_API std::int32_t error_line();
 VANTOR_COMPILER_API std::int32_t error_column();
 

@@ -151,8 +151,10 @@ WorkerProcess::Exchange WorkerProcess::exchange(const std::string& frame, std::c
     if (pid_ >= 0) {
         // A worker that ended while idle (killed from outside, say) is replaced
         // silently: the request has not reached it yet.
+        // ECHILD: reaped elsewhere already, e.g. with SIGCHLD ignored.
         int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_ || (r < 0 && errno == ECHILD)) {
             pid_ = -1;
             forget();
         }

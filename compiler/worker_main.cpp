@@ -1,7 +1,8 @@
 // vantor-compiler-worker: runs libsass for Vantor.Compiler, out of the program's way.
 //
 // Started by the library with the request pipe on fd 0, the response pipe on
-// fd 1 and the program's pid as the only argument. Serves one conversion at a
+// fd 1 and the program's pid as the only argument. Works in the program's
+// current directory, followed before every conversion. Serves one conversion at a
 // time until the request pipe closes. libsass may loop forever, exhaust memory
 // or crash on some inputs; the library times out or reaps this process then,
 // so here nothing is guarded beyond keeping each failure inside this process.
@@ -58,6 +59,8 @@ const Sass_Output_Style StyleTable[4] = {
 
 int requestFd = -1;
 int responseFd = -1;
+// The program's working directory, which it may change while the worker runs.
+std::string programCwd;
 
 bool readAll(int fd, unsigned char* data, std::size_t size) {
     while (size) {
@@ -139,6 +142,11 @@ void* serve(void*) {
             _exit(2);
         payload.clear();
         payload.shrink_to_fit();
+        // Relative @imports resolve against the program's directory of the moment,
+        // as they did when libsass ran inside the program.
+        if (chdir(programCwd.c_str()) != 0) {
+            // Gone or unreachable: keep the last one.
+        }
         const std::string response = convert(request);
         if (!writeAll(responseFd, response.data(), response.size()))
             return nullptr;
@@ -152,6 +160,7 @@ int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (argc < 2 || getppid() != static_cast<pid_t>(std::strtol(argv[1], nullptr, 10)))
         return 1;
+    programCwd = std::string("/proc/") + argv[1] + "/cwd";
 
 #if !defined(VANTOR_WORKER_ASAN)
     // Runaway stylesheets make libsass fail with "Unable to allocate memory"
