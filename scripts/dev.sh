@@ -13,7 +13,7 @@ case "$mode" in
   *) echo "usage: bash scripts/dev.sh run|test|bench" >&2; exit 2 ;;
 esac
 
-packages=(cmake ninja-build g++ pkg-config libsass-dev qt6-base-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config libsass-dev qt6-base-dev fonts-dejavu-core python3)
 
 missing=()
 for p in "${packages[@]}"; do
