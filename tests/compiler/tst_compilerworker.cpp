@@ -164,7 +164,8 @@ private slots:
         QTest::newRow("@if") << nested("@if true{", "a{b:c}", depth) << "css";
         QTest::newRow("@each") << nested("@each $x in 1{", "a{b:c}", depth) << "css";
         QTest::newRow("@at-root") << "a{" + nested("@at-root{", "b{c:d}", depth) + "}" << "css";
-        QTest::newRow("nested properties") << "a{" + nested("b:{", "c:d", depth) + "}" << "css";
+        // Converts in about a second, near the limit on a loaded machine.
+        QTest::newRow("nested properties") << "a{" + nested("b:{", "c:d", depth) + "}" << "either";
         QTest::newRow("@supports") << nested("@supports (a:b){", "a{b:c}", depth) << "either";
         QTest::newRow("unknown at-rule") << nested("@foo{", "a{b:c}", depth) << "either";
         QTest::newRow("@include with content")
@@ -187,13 +188,14 @@ private slots:
     void largeTextBothWays() {
         // Far more than a pipe holds, in both directions.
         QByteArray scss;
-        for (int i = 0; i < 40000; ++i)
+        for (int i = 0; i < 8000; ++i)
             scss += ".c" + QByteArray::number(i) + " { width: " + QByteArray::number(i) + "px; }\n";
+        QVERIFY(scss.size() > 3 * 65536);
         const Result r = convert(scss);
-        QVERIFY(r.errorNull);
+        QVERIFY2(r.errorNull, r.error.constData());
         QVERIFY(r.css.startsWith(".c0 {\n    width: 0px;\n}\n"));
-        QVERIFY(r.css.endsWith(".c39999 {\n    width: 39999px;\n}\n"));
-        QCOMPARE(r.css.count('{'), 40000);
+        QVERIFY(r.css.endsWith(".c7999 {\n    width: 7999px;\n}\n"));
+        QCOMPARE(r.css.count('{'), 8000);
     }
 
     void workerKilledWhileIdle() {
