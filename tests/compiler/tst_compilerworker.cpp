@@ -280,6 +280,28 @@ private slots:
         expectOrdinaryConversion();
     }
 
+    void workerStopsReadingMidRequest() {
+        // A worker that closes its request pipe while a text larger than the
+        // pipe holds is being sent: the write fails with EPIPE, and SIGPIPE must
+        // not end this process.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString script = dir.filePath("closes-stdin");
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\nexec 0<&-\nexec sleep 5\n");
+        file.close();
+        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        killCurrentWorker();
+        qputenv("VANTOR_COMPILER_WORKER", script.toUtf8());
+        const Result r = convert("a { b: c }\n" + QByteArray(1 << 20, ' ') + "d { e: f }");
+        qunsetenv("VANTOR_COMPILER_WORKER");
+        QVERIFY(r.cssNull);
+        QCOMPARE(r.error, CrashPrefix + "SIGKILL). Your text is unchanged.");
+        QCOMPARE(currentWorker(), pid_t(-1));
+        expectOrdinaryConversion();
+    }
+
     void workerDiesWithItsParent() {
         // Orphans are handed to this process, so the test can reap the worker.
         QVERIFY(prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
