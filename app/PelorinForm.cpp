@@ -1,17 +1,30 @@
 #include "PelorinForm.h"
 
+#include "ExportsFolder.h"
+#include "Chrome.h"
 #include "Options.h"
 #include "TextUtil.h"
+#include "VantorAbout.h"
 
 #include <QAction>
+#include <QDesktopServices>
+#include <QDir>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSaveFile>
+#include <QUrl>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <tuple>
 
 namespace pelorin {
 namespace {
@@ -46,116 +59,531 @@ PelorinForm::PelorinForm() {
 PelorinForm::~PelorinForm() = default;
 
 void PelorinForm::InitializeComponent() {
-    TopBar = new QWidget(this);
-    Title = new QLabel(TopBar);
-    OptionsBar = new QWidget(this);
-    Close = new QLabel(TopBar);
-    Logo = new QLabel(TopBar);
-    Border = new QFrame(this);
-    splitContainer1 = new QSplitter(Qt::Horizontal, Border);
+    using namespace chrome;
+
+    TopBar = new QWidget;
+    Title = new QLabel;
+    OptionsBar = new QWidget;
+    Close = new QLabel;
+    Logo = new QLabel;
     SassEditor = new QPlainTextEdit;
     CssEditor = new QPlainTextEdit;
-    Footer = new QWidget(Border);
-    Minimize = new QLabel(TopBar);
-    Status = new QLabel(Footer);
-    MessageBox = new QLabel(OptionsBar);
-    CopyrightLabel = new QLabel(TopBar);
-    ExportsFolderLabel = new QLabel(TopBar);
-    Beta = new QLabel(TopBar);
+    Border = new QFrame;
+    Footer = new QWidget;
+    Minimize = new QLabel;
+    Status = new QLabel;
+    MessageBox = new QLabel;
+    CopyrightLabel = new QLabel;
+    ExportsFolderLabel = new QLabel;
+    splitContainer1 = new QSplitter(Qt::Horizontal);
+    Panel1 = new QWidget;
+    Panel2 = new QWidget;
+    Beta = new QLabel;
 
-    // Title strip.
+    // Title strip. Close is docked to its right edge over the full height; the
+    // rest is placed by hand. Labels that size themselves to their text get
+    // adjustSize() once they have their parent's font.
     TopBar->setObjectName("TopBar");
     TopBar->setGeometry(1, 1, 993, 53);
+    setBackground(TopBar, TitleStrip);
+    setForeground(TopBar, TitleText);
+
     Beta->setObjectName("Beta");
     Beta->setText("Beta");
     Beta->move(228, 14);
+    addChild(TopBar, Beta);
+
+    for (QLabel* link : {ExportsFolderLabel, CopyrightLabel}) {
+        link->setContentsMargins(5, 5, 5, 5);
+        link->setFont(uiFont(8.25));
+        setForeground(link, MutedLink);
+        link->setCursor(Qt::ArrowCursor);
+    }
     ExportsFolderLabel->setObjectName("ExportsFolderLabel");
     ExportsFolderLabel->setText("Open Exports Folder");
-    ExportsFolderLabel->setContentsMargins(5, 5, 5, 5);
     ExportsFolderLabel->move(638, 2);
+    addChild(TopBar, ExportsFolderLabel);
     CopyrightLabel->setObjectName("CopyrightLabel");
     CopyrightLabel->setText("About Vantor");
-    CopyrightLabel->setContentsMargins(5, 5, 5, 5);
     CopyrightLabel->move(769, 2);
+    addChild(TopBar, CopyrightLabel);
+
+    for (QLabel* glyph : {Minimize, Close}) {
+        glyph->setContentsMargins(10, 4, 10, 6);
+        glyph->setAlignment(Qt::AlignCenter);
+        glyph->setFont(glyphFont());
+    }
     Minimize->setObjectName("Minimize");
     Minimize->setText("-");
-    Minimize->setContentsMargins(10, 4, 10, 6);
-    Minimize->setAlignment(Qt::AlignCenter);
     Minimize->move(920, 0);
     Minimize->setToolTip("Minimize");
+    addChild(TopBar, Minimize);
+
     Logo->setObjectName("Logo");
     Logo->setGeometry(12, 7, 40, 40);
     Logo->setScaledContents(true);
+    Logo->setPixmap(logoImage());
+    addChild(TopBar, Logo);
+
     Title->setObjectName("Title");
     Title->setText("PELORIN | Vantor");
+    Title->setFont(uiFont(12));
     Title->move(57, 16);
+    addChild(TopBar, Title);
+
     Close->setObjectName("Close");
     Close->setText("X");
-    Close->setContentsMargins(10, 4, 10, 6);
-    Close->setAlignment(Qt::AlignCenter);
-    Close->setGeometry(956, 0, 37, 53);
     Close->setToolTip("Close");
+    addChild(TopBar, Close);
+    auto* topBarDock = new QHBoxLayout(TopBar);
+    topBarDock->setContentsMargins(0, 0, 0, 0);
+    topBarDock->setSpacing(0);
+    topBarDock->addStretch(1);
+    topBarDock->addWidget(Close);
 
-    // Message strip.
+    for (QLabel* label : {Beta, ExportsFolderLabel, CopyrightLabel, Minimize, Title})
+        label->adjustSize();
+
+    // Message strip. The layout keeps the message line sized to its text,
+    // which every conversion replaces.
     OptionsBar->setObjectName("OptionsBar");
     OptionsBar->setGeometry(1, 54, 993, 26);
+    setBackground(OptionsBar, MessageStrip);
+
     MessageBox->setObjectName("MessageBox");
     MessageBox->setText("(Ln 0, Col 0) : <css input>:0:0: Unexpected }");
     MessageBox->setContentsMargins(6, 6, 6, 6);
-    MessageBox->move(0, 0);
+    MessageBox->setFont(codeFont(8.25));
+    setForeground(MessageBox, LightSalmon);
+    addChild(OptionsBar, MessageBox);
+    auto* messageLayout = new QHBoxLayout(OptionsBar);
+    messageLayout->setContentsMargins(0, 0, 0, 0);
+    messageLayout->addWidget(MessageBox, 0, Qt::AlignLeft | Qt::AlignTop);
 
-    // Framed body: the two editors side by side and the footer.
+    // Framed body: a one-pixel frame round the whole window, behind the two
+    // strips. Its children are placed inside the frame.
     Border->setObjectName("Border");
     Border->setGeometry(0, 0, 995, 557);
-    Border->setFrameShape(QFrame::Box);
+    Border->setFrameStyle(QFrame::Box | QFrame::Plain);
     Border->setLineWidth(1);
+    setForeground(Border, FrameLine);
+    const QPoint inside = Border->contentsRect().topLeft();
+
     splitContainer1->setObjectName("splitContainer1");
-    splitContainer1->setGeometry(0, 84, 993, 440);
+    splitContainer1->setGeometry(QRect(inside + QPoint(0, 84), QSize(993, 440)));
     splitContainer1->setHandleWidth(1);
     splitContainer1->setChildrenCollapsible(false);
+    setBackground(splitContainer1, SplitterLine);
+    addChild(Border, splitContainer1);
+
     Footer->setObjectName("Footer");
-    Footer->setGeometry(1, 530, 993, 26);
+    setBackground(Footer, FooterStrip);
+    Footer->setFixedHeight(26);
+    addChild(Border, Footer);
+    auto* footerDock = new QVBoxLayout(Border);
+    footerDock->setContentsMargins(0, 0, 0, 0);
+    footerDock->setSpacing(0);
+    footerDock->addStretch(1);
+    footerDock->addWidget(Footer);
+
     Status->setObjectName("Status");
     Status->setText("Compiled in 0.000 seconds");
     Status->setContentsMargins(5, 5, 5, 5);
-    auto* footerLayout = new QHBoxLayout(Footer);
-    footerLayout->setContentsMargins(0, 0, 0, 0);
-    footerLayout->addStretch(1);
-    footerLayout->addWidget(Status);
+    Status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Status->setFont(uiFont(8.25));
+    setForeground(Status, DarkGray);
+    addChild(Footer, Status);
+    auto* statusDock = new QHBoxLayout(Footer);
+    statusDock->setContentsMargins(0, 0, 0, 0);
+    statusDock->setSpacing(0);
+    statusDock->addStretch(1);
+    statusDock->addWidget(Status);
 
-    auto editorPanel = [this](const char* name, QPlainTextEdit* editor) {
-        auto* panel = new QWidget;
+    // The two editor panels of the split container, each with a 4-pixel padding.
+    for (auto [panel, name, editor] : {std::tuple{Panel1, "Panel1", SassEditor},
+                                       std::tuple{Panel2, "Panel2", CssEditor}}) {
         panel->setObjectName(name);
-        auto* layout = new QHBoxLayout(panel);
-        layout->setContentsMargins(4, 4, 4, 4);
-        layout->addWidget(editor);
+        setBackground(panel, WindowBackground);
+        auto* padding = new QHBoxLayout(panel);
+        padding->setContentsMargins(4, 4, 4, 4);
+        padding->addWidget(editor);
         splitContainer1->addWidget(panel);
-    };
-    SassEditor->setObjectName("SassEditor");
-    SassEditor->setFrameShape(QFrame::NoFrame);
-    SassEditor->setTabChangesFocus(false);
-    CssEditor->setObjectName("CssEditor");
-    CssEditor->setFrameShape(QFrame::NoFrame);
-    CssEditor->setReadOnly(true);
-    CssEditor->setTabChangesFocus(true);
-    editorPanel("Panel1", SassEditor);
-    editorPanel("Panel2", CssEditor);
+    }
     splitContainer1->setSizes({493, 499});
 
-    // Window.
+    // Editors.
+    for (QPlainTextEdit* editor : {SassEditor, CssEditor}) {
+        editor->setFrameShape(QFrame::NoFrame);
+        QPalette palette = editor->palette();
+        palette.setColor(QPalette::Base, WindowBackground);
+        palette.setColor(QPalette::Window, WindowBackground);
+        palette.setColor(QPalette::Text, EditorText);
+        editor->setPalette(palette);
+        editor->setFont(codeFont(9.75));
+        editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    }
+    SassEditor->setObjectName("SassEditor");
+    SassEditor->setTabChangesFocus(false);
+    SassEditor->setInputMethodHints(Qt::ImhPreferLatin);
+    CssEditor->setObjectName("CssEditor");
+    CssEditor->setReadOnly(true);
+    CssEditor->setTabChangesFocus(true);
+    setTabOrder(SassEditor, CssEditor);
+
+    // Chrome events: drag handles, glyph buttons and link labels. Presses on
+    // the strip's other children must not reach TopBar and start a drag.
+    for (QWidget* handle : {static_cast<QWidget*>(TopBar), static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title)})
+        handle->installEventFilter(this);
+    for (QLabel* label : {Minimize, Close, CopyrightLabel, ExportsFolderLabel}) {
+        label->installEventFilter(this);
+        label->setAttribute(Qt::WA_NoMousePropagation);
+    }
+    Beta->setAttribute(Qt::WA_NoMousePropagation);
+
+    // SCSS editor menu: editor commands, then the conversion options.
+    EditorOptions = new QMenu(this);
+    EditorOptions->setObjectName("EditorOptions");
+    auto command = [](QMenu* menu, QAction*& field, const char* name, const QString& text) {
+        field = menu->addAction(text);
+        field->setObjectName(name);
+    };
+    auto separator = [](QMenu* menu, QAction*& field, const char* name) {
+        field = menu->addSeparator();
+        field->setObjectName(name);
+    };
+    auto option = [](QMenu* menu, QAction*& field, const char* name, const QString& text, bool checked) {
+        field = menu->addAction(text);
+        field->setObjectName(name);
+        field->setCheckable(true);
+        field->setChecked(checked);
+    };
+    auto submenu = [this](QMenu*& field, const char* name, const QString& text) {
+        field = EditorOptions->addMenu(text);
+        field->setObjectName(name);
+    };
+    command(EditorOptions, CtxUndo, "CtxUndo", "Undo");
+    command(EditorOptions, CtxRedo, "CtxRedo", "Redo");
+    separator(EditorOptions, toolStripSeparator2, "toolStripSeparator2");
+    command(EditorOptions, CtxCut, "CtxCut", "Cut");
+    command(EditorOptions, CtxCopy, "CtxCopy", "Copy");
+    command(EditorOptions, CtxPaste, "CtxPaste", "Paste");
+    command(EditorOptions, CtxSelectAll, "CtxSelectAll", "Select All");
+    separator(EditorOptions, toolStripSeparator1, "toolStripSeparator1");
+    // Check marks mirror the record's defaults: style code 2 is expanded output.
+    submenu(outputStyleToolStripMenuItem, "outputStyleToolStripMenuItem", "Output Style");
+    option(outputStyleToolStripMenuItem, nestedToolStripMenuItem, "nestedToolStripMenuItem", "Nested", false);
+    option(outputStyleToolStripMenuItem, expandedToolStripMenuItem, "expandedToolStripMenuItem", "Expanded", true);
+    option(outputStyleToolStripMenuItem, compactToolStripMenuItem, "compactToolStripMenuItem", "Compact", false);
+    option(outputStyleToolStripMenuItem, compressedToolStripMenuItem, "compressedToolStripMenuItem", "Compressed", false);
+    submenu(indentTypeToolStripMenuItem, "indentTypeToolStripMenuItem", "Indent Type");
+    option(indentTypeToolStripMenuItem, spacesToolStripMenuItem, "spacesToolStripMenuItem", "Spaces", true);
+    option(indentTypeToolStripMenuItem, tabsToolStripMenuItem, "tabsToolStripMenuItem", "Tabs", false);
+    submenu(indentWidthToolStripMenuItem, "indentWidthToolStripMenuItem", "Indent Width");
+    QAction** widthItems[] = {&toolStripMenuItem2, &toolStripMenuItem3, &toolStripMenuItem4, &toolStripMenuItem5,
+                              &toolStripMenuItem6, &toolStripMenuItem7, &toolStripMenuItem8, &toolStripMenuItem9,
+                              &toolStripMenuItem10, &toolStripMenuItem11};
+    for (int width = 1; width <= 10; ++width) {
+        const QByteArray name = "toolStripMenuItem" + QByteArray::number(width + 1);
+        option(indentWidthToolStripMenuItem, *widthItems[width - 1], name.constData(), QString::number(width), width == 4);
+    }
+    separator(EditorOptions, toolStripSeparator3, "toolStripSeparator3");
+    option(EditorOptions, sourceMapEmbedToolStripMenuItem, "sourceMapEmbedToolStripMenuItem", "Source Map Embed", false);
+
+    // CSS editor menu.
+    CssEditorOptions = new QMenu(this);
+    CssEditorOptions->setObjectName("CssEditorOptions");
+    command(CssEditorOptions, CssEditorCtxCopy, "CssEditorCtxCopy", "Copy");
+    command(CssEditorOptions, CssEditorCtxSAllCopy, "CssEditorCtxSAllCopy", "Select All and Copy");
+    command(CssEditorOptions, CssEditorCtxDownload, "CssEditorCtxDownload", "Export CSS");
+
+    // The menus replace the editors' own and open where the mouse is.
+    SassEditor->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(SassEditor, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { EditorOptions->popup(SassEditor->viewport()->mapToGlobal(pos)); });
+    CssEditor->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(CssEditor, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { CssEditorOptions->popup(CssEditor->viewport()->mapToGlobal(pos)); });
+
+    connect(CtxUndo, &QAction::triggered, this, &PelorinForm::CtxUndo_Click);
+    connect(CtxRedo, &QAction::triggered, this, &PelorinForm::CtxRedo_Click);
+    connect(CtxCut, &QAction::triggered, this, &PelorinForm::CtxCut_Click);
+    connect(CtxCopy, &QAction::triggered, this, &PelorinForm::CtxCopy_Click);
+    connect(CtxPaste, &QAction::triggered, this, &PelorinForm::CtxPaste_Click);
+    connect(CtxSelectAll, &QAction::triggered, this, &PelorinForm::CtxSelectAll_Click);
+    connect(nestedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::nestedToolStripMenuItem_Click);
+    connect(expandedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::expandedToolStripMenuItem_Click);
+    connect(compactToolStripMenuItem, &QAction::triggered, this, &PelorinForm::compactToolStripMenuItem_Click);
+    connect(compressedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::compressedToolStripMenuItem_Click);
+    connect(spacesToolStripMenuItem, &QAction::triggered, this, &PelorinForm::spacesToolStripMenuItem_Click);
+    connect(tabsToolStripMenuItem, &QAction::triggered, this, &PelorinForm::tabsToolStripMenuItem_Click);
+    connect(toolStripMenuItem2, &QAction::triggered, this, &PelorinForm::toolStripMenuItem2_Click);
+    connect(toolStripMenuItem3, &QAction::triggered, this, &PelorinForm::toolStripMenuItem3_Click);
+    connect(toolStripMenuItem4, &QAction::triggered, this, &PelorinForm::toolStripMenuItem4_Click);
+    connect(toolStripMenuItem5, &QAction::triggered, this, &PelorinForm::toolStripMenuItem5_Click);
+    connect(toolStripMenuItem6, &QAction::triggered, this, &PelorinForm::toolStripMenuItem6_Click);
+    connect(toolStripMenuItem7, &QAction::triggered, this, &PelorinForm::toolStripMenuItem7_Click);
+    connect(toolStripMenuItem8, &QAction::triggered, this, &PelorinForm::toolStripMenuItem8_Click);
+    connect(toolStripMenuItem9, &QAction::triggered, this, &PelorinForm::toolStripMenuItem9_Click);
+    connect(toolStripMenuItem10, &QAction::triggered, this, &PelorinForm::toolStripMenuItem10_Click);
+    connect(toolStripMenuItem11, &QAction::triggered, this, &PelorinForm::toolStripMenuItem11_Click);
+    connect(sourceMapEmbedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::sourceMapEmbed_Click);
+    connect(CssEditorCtxCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxCopy_Click);
+    connect(CssEditorCtxSAllCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxSAllCopy_Click);
+    connect(CssEditorCtxDownload, &QAction::triggered, this, &PelorinForm::CssEditorCtxDownload_Click);
+
+    // Window: frameless, fixed size, centred on its screen.
     setObjectName("PelorinForm");
+    setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle("PELORIN | Vantor v2.5.1");
-    resize(995, 557);
+    setWindowIcon(vantorIcon());
+    setBackground(this, WindowBackground);
+    setFixedSize(995, 557);
+    addChild(this, TopBar);
+    addChild(this, OptionsBar);
+    addChild(this, Border);
+    move(centredOnScreen(this));
 
     // The sample goes in before the handler is attached: building converts nothing.
     SassEditor->setPlainText(resourceText(":/PelorinForm/SassEditor.Text"));
     connect(SassEditor, &QPlainTextEdit::textChanged, this, &PelorinForm::SassEditor_TextChanged);
 }
 
+bool PelorinForm::eventFilter(QObject* watched, QEvent* event) {
+    const bool handle = watched == TopBar || watched == Logo || watched == Title;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (handle) {
+            TopBar_MouseDown(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
+            return true;
+        }
+        // A press on a button label is taken, so that its release comes back here.
+        event->accept();
+        return true;
+    case QEvent::MouseMove:
+        if (handle) {
+            TopBar_MouseMove(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (handle) {
+            TopBar_MouseUp(static_cast<QWidget*>(watched), mouse);
+            return true;
+        }
+        const bool click = mouse->button() == Qt::LeftButton &&
+                           static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint());
+        if (click) {
+            if (watched == Minimize)
+                Minimize_Click();
+            else if (watched == Close)
+                Close_Click();
+            else if (watched == CopyrightLabel)
+                CopyrightLabel_Click();
+            else if (watched == ExportsFolderLabel)
+                ExportsFolderLabel_Click();
+        }
+        return true;
+    }
+    case QEvent::Enter:
+        if (watched == Minimize)
+            Minimize_MouseEnter();
+        else if (watched == Close)
+            Close_MouseEnter();
+        else if (watched == CopyrightLabel)
+            CopyrightLabel_MouseEnter();
+        else if (watched == ExportsFolderLabel)
+            ExportsFolderLabel_MouseEnter();
+        break;
+    case QEvent::Leave:
+        if (watched == Minimize)
+            Minimize_MouseLeave();
+        else if (watched == Close)
+            Close_MouseLeave();
+        else if (watched == CopyrightLabel)
+            CopyrightLabel_MouseLeave();
+        else if (watched == ExportsFolderLabel)
+            ExportsFolderLabel_MouseLeave();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PelorinForm::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
+    Q_UNUSED(sender);
+    if (chrome::systemMovesWindows() && windowHandle() && windowHandle()->startSystemMove())
+        return;
+    dragging = true;
+    offset = event->position().toPoint();
+}
+
+void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
+    if (!dragging)
+        return;
+    // The event's position in the window's client coordinates, on the screen.
+    // Taken from the event's own screen position, which stays right even while
+    // an earlier move of the window has not been reported back yet. Without a
+    // frame the client origin is the window's position.
+    const QPoint screenPoint = event->globalPosition().toPoint() - sender->mapTo(this, QPoint(0, 0));
+    move(screenPoint - offset);
+}
+
+void PelorinForm::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
+    Q_UNUSED(sender);
+    Q_UNUSED(event);
+    dragging = false;
+}
+
+void PelorinForm::Minimize_Click() {
+    showMinimized();
+}
+
+void PelorinForm::Close_Click() {
+    QApplication::quit();
+}
+
+void PelorinForm::Minimize_MouseEnter() {
+    chrome::setBackground(Minimize, chrome::GlyphHover);
+}
+
+void PelorinForm::Minimize_MouseLeave() {
+    chrome::setBackground(Minimize, chrome::Transparent);
+}
+
+void PelorinForm::Close_MouseEnter() {
+    chrome::setBackground(Close, chrome::GlyphHover);
+}
+
+void PelorinForm::Close_MouseLeave() {
+    chrome::setBackground(Close, chrome::Transparent);
+}
+
+void PelorinForm::CopyrightLabel_Click() {
+    // A fresh dialog every time, shown modally; how it ends does not matter.
+    VantorAbout about;
+    about.exec();
+}
+
+void PelorinForm::CopyrightLabel_MouseEnter() {
+    CopyrightLabel->setFont(chrome::uiFont(8.25, true));
+    CopyrightLabel->setCursor(Qt::PointingHandCursor);
+}
+
+void PelorinForm::CopyrightLabel_MouseLeave() {
+    CopyrightLabel->setFont(chrome::uiFont(8.25));
+    CopyrightLabel->setCursor(Qt::ArrowCursor);
+}
+
+void PelorinForm::ExportsFolderLabel_MouseEnter() {
+    ExportsFolderLabel->setFont(chrome::uiFont(8.25, true));
+    ExportsFolderLabel->setCursor(Qt::PointingHandCursor);
+}
+
+void PelorinForm::ExportsFolderLabel_MouseLeave() {
+    ExportsFolderLabel->setFont(chrome::uiFont(8.25));
+    ExportsFolderLabel->setCursor(Qt::ArrowCursor);
+}
+
 void PelorinForm::SassEditor_TextChanged() {
     if (documentText(*SassEditor->document()) == lastSource)
         return;
     Compile();
+}
+
+// Output style: the value is stored and converted before the check marks move.
+void PelorinForm::setOutputStyle(QAction* item, int code) {
+    options.output_style = code;
+    Compile();
+    for (QAction* a : {nestedToolStripMenuItem, expandedToolStripMenuItem, compactToolStripMenuItem, compressedToolStripMenuItem})
+        a->setChecked(a == item);
+}
+
+// The library's table turns code 2 into expanded and code 1 into compact output.
+void PelorinForm::nestedToolStripMenuItem_Click() { setOutputStyle(nestedToolStripMenuItem, 0); }
+void PelorinForm::expandedToolStripMenuItem_Click() { setOutputStyle(expandedToolStripMenuItem, 2); }
+void PelorinForm::compactToolStripMenuItem_Click() { setOutputStyle(compactToolStripMenuItem, 1); }
+void PelorinForm::compressedToolStripMenuItem_Click() { setOutputStyle(compressedToolStripMenuItem, 3); }
+
+void PelorinForm::setIndentType(QAction* item, int type) {
+    spacesToolStripMenuItem->setChecked(item == spacesToolStripMenuItem);
+    tabsToolStripMenuItem->setChecked(item == tabsToolStripMenuItem);
+    options.indent_type = type;
+    Compile();
+}
+
+void PelorinForm::spacesToolStripMenuItem_Click() { setIndentType(spacesToolStripMenuItem, VantorCompiler::Spaces); }
+void PelorinForm::tabsToolStripMenuItem_Click() { setIndentType(tabsToolStripMenuItem, VantorCompiler::Tabs); }
+
+void PelorinForm::setIndentWidth(QAction* item, int width) {
+    for (QAction* a : indentWidthToolStripMenuItem->actions())
+        a->setChecked(a == item);
+    options.indent_width = width;
+    Compile();
+}
+
+void PelorinForm::toolStripMenuItem2_Click() { setIndentWidth(toolStripMenuItem2, 1); }
+void PelorinForm::toolStripMenuItem3_Click() { setIndentWidth(toolStripMenuItem3, 2); }
+void PelorinForm::toolStripMenuItem4_Click() { setIndentWidth(toolStripMenuItem4, 3); }
+void PelorinForm::toolStripMenuItem5_Click() { setIndentWidth(toolStripMenuItem5, 4); }
+void PelorinForm::toolStripMenuItem6_Click() { setIndentWidth(toolStripMenuItem6, 5); }
+void PelorinForm::toolStripMenuItem7_Click() { setIndentWidth(toolStripMenuItem7, 6); }
+void PelorinForm::toolStripMenuItem8_Click() { setIndentWidth(toolStripMenuItem8, 7); }
+void PelorinForm::toolStripMenuItem9_Click() { setIndentWidth(toolStripMenuItem9, 8); }
+void PelorinForm::toolStripMenuItem10_Click() { setIndentWidth(toolStripMenuItem10, 9); }
+void PelorinForm::toolStripMenuItem11_Click() { setIndentWidth(toolStripMenuItem11, 10); }
+
+void PelorinForm::sourceMapEmbed_Click() {
+    options.source_map_embed = !options.source_map_embed;
+    sourceMapEmbedToolStripMenuItem->setChecked(options.source_map_embed);
+    Compile();
+}
+
+void PelorinForm::CtxUndo_Click() { SassEditor->undo(); }
+void PelorinForm::CtxRedo_Click() { SassEditor->redo(); }
+void PelorinForm::CtxCut_Click() { SassEditor->cut(); }
+void PelorinForm::CtxCopy_Click() { SassEditor->copy(); }
+void PelorinForm::CtxPaste_Click() { SassEditor->paste(); }
+void PelorinForm::CtxSelectAll_Click() { SassEditor->selectAll(); }
+void PelorinForm::CssEditorCtxCopy_Click() { CssEditor->copy(); }
+
+void PelorinForm::CssEditorCtxSAllCopy_Click() {
+    CssEditor->selectAll();
+    CssEditor->copy();
+}
+
+// Writes the CSS editor's text, UTF-8 without byte-order mark, over the export
+// file. The new text goes to a temporary file that replaces the old one only
+// once it is complete, so a failed export leaves the previous file as it was.
+void PelorinForm::CssEditorCtxDownload_Click() {
+    const QString path = exportFilePath();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        QDir().mkpath(exportsFolder());
+        file.open(QIODevice::WriteOnly);
+    }
+    const QByteArray css = documentText(*CssEditor->document()).toUtf8();
+    if (!file.isOpen() || file.write(css) != css.size() || !file.commit()) {
+        setMessage("ERROR : Could not export the CSS to " + path + ": " + file.errorString());
+    }
+}
+
+void PelorinForm::ExportsFolderLabel_Click() {
+    const QString folder = exportsFolder();
+    if (!QDir().mkpath(folder)) {
+        setMessage("ERROR : Could not create the exports folder " + folder);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder + "/"))) {
+        setMessage("ERROR : Could not open the exports folder " + folder + " in the file browser");
+    }
+}
+
+void PelorinForm::setMessage(const QString& text) {
+    MessageBox->setText(text);
+    MessageBox->adjustSize();
 }
 
 void PelorinForm::Compile() {
@@ -174,14 +602,14 @@ void PelorinForm::Compile() {
             // Exactly one release per conversion, even if showing the result throws.
             ScopeExit release([] { VantorCompiler::free_memory(); });
             if (VantorCompiler::error())
-                MessageBox->setText(QString::fromUtf8(VantorCompiler::error()));
+                setMessage(QString::fromUtf8(VantorCompiler::error()));
             else
-                MessageBox->setText(QString());
+                setMessage(QString());
             CssEditor->setPlainText(css ? QString::fromUtf8(css) : QString());
         }
         Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
     } catch (...) {
-        MessageBox->setText("ERROR : Error while compiling the code");
+        setMessage("ERROR : Error while compiling the code");
         Status->setText("Compilation Failed");
     }
 }

@@ -5,9 +5,11 @@
 #include <QWidget>
 
 class QAction;
+class QEvent;
 class QFrame;
 class QLabel;
 class QMenu;
+class QMouseEvent;
 class QPlainTextEdit;
 class QSplitter;
 
@@ -25,12 +27,70 @@ public:
     // Conversions run since construction; lets tests prove one per text change.
     int conversionCount() const { return conversions; }
 
+protected:
+    // Routes the chrome's mouse and hover events to the handlers below.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void InitializeComponent();
     // One full conversion of the SCSS editor's text with the current options.
     void Compile();
 
     void SassEditor_TextChanged();
+    // Shows a text in the message line, sized to fit.
+    void setMessage(const QString& text);
+
+    // Options menu: each choice stores its value in options and converts again.
+    void nestedToolStripMenuItem_Click();
+    void expandedToolStripMenuItem_Click();
+    void compactToolStripMenuItem_Click();
+    void compressedToolStripMenuItem_Click();
+    void spacesToolStripMenuItem_Click();
+    void tabsToolStripMenuItem_Click();
+    void toolStripMenuItem2_Click();
+    void toolStripMenuItem3_Click();
+    void toolStripMenuItem4_Click();
+    void toolStripMenuItem5_Click();
+    void toolStripMenuItem6_Click();
+    void toolStripMenuItem7_Click();
+    void toolStripMenuItem8_Click();
+    void toolStripMenuItem9_Click();
+    void toolStripMenuItem10_Click();
+    void toolStripMenuItem11_Click();
+    void sourceMapEmbed_Click();
+    void setOutputStyle(QAction* item, int code);
+    void setIndentType(QAction* item, int type);
+    void setIndentWidth(QAction* item, int width);
+
+    // Editor commands.
+    void CtxUndo_Click();
+    void CtxRedo_Click();
+    void CtxCut_Click();
+    void CtxCopy_Click();
+    void CtxPaste_Click();
+    void CtxSelectAll_Click();
+    void CssEditorCtxCopy_Click();
+    void CssEditorCtxSAllCopy_Click();
+
+    // Export of the CSS to the exports folder.
+    void CssEditorCtxDownload_Click();
+    void ExportsFolderLabel_Click();
+
+    // Dragging the window by TopBar, Logo or Title.
+    void TopBar_MouseDown(QWidget* sender, QMouseEvent* event);
+    void TopBar_MouseMove(QWidget* sender, QMouseEvent* event);
+    void TopBar_MouseUp(QWidget* sender, QMouseEvent* event);
+    void Minimize_Click();
+    void Minimize_MouseEnter();
+    void Minimize_MouseLeave();
+    void Close_Click();
+    void Close_MouseEnter();
+    void Close_MouseLeave();
+    void CopyrightLabel_Click();
+    void CopyrightLabel_MouseEnter();
+    void CopyrightLabel_MouseLeave();
+    void ExportsFolderLabel_MouseEnter();
+    void ExportsFolderLabel_MouseLeave();
 
     QWidget* TopBar = nullptr;
     QLabel* Title = nullptr;
@@ -82,6 +142,8 @@ private:
     QLabel* ExportsFolderLabel = nullptr;
     QSplitter* splitContainer1 = nullptr;
     QLabel* Beta = nullptr;
+    QWidget* Panel1 = nullptr;
+    QWidget* Panel2 = nullptr;
 
     bool dragging = false;
     QPoint offset;

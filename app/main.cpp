@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
     // One style on every desktop, chosen before the first window exists.
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QApplication app(argc, argv);
+    QApplication::setApplicationName("Vantor");
+    QApplication::setOrganizationName("PELORIN");
+    QApplication::setApplicationVersion("3.0.1.0");
+    QApplication::setApplicationDisplayName("PELORIN | Vantor");
 
     pelorin::PelorinForm window;
     window.show();

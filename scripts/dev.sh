@@ -45,9 +45,10 @@ if [ "$mode" = fuzz ]; then
   exec cmake --build "$fuzzbuild" --target fuzz
 fi
 
+mkdir -p "$build"
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build.configure.log" 2>&1 ||
-    { cat "$build.configure.log" >&2; exit 1; }
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 ||
+    { cat "$build/configure.log" >&2; exit 1; }
 fi
 if ! cmake --build "$build" >"$build/build.log" 2>&1; then
   cat "$build/build.log" >&2

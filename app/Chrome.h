@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+
+class QMouseEvent;
+class QWidget;
+
+// Look and feel shared by the main window and the about dialog: the dark
+// palette, the fonts with their stand-ins, the artwork, and helpers to build
+// hand-placed, frameless windows.
+namespace pelorin::chrome {
+
+// Colours of the main window.
+inline const QColor WindowBackground{21, 21, 21};
+inline const QColor TitleStrip{50, 50, 50};
+inline const QColor TitleText{204, 204, 204};
+inline const QColor MessageStrip{40, 40, 40};
+inline const QColor FooterStrip{43, 43, 43};
+inline const QColor SplitterLine{30, 30, 30};
+inline const QColor MutedLink{115, 115, 115};
+inline const QColor GlyphHover{68, 68, 68};
+inline const QColor LightSalmon{255, 160, 122};
+inline const QColor DarkGray{169, 169, 169};
+// Editor text. The desktop theme has no "active border" colour to follow, so
+// this is the usual value of that colour on the desktop the layout was drawn on.
+inline const QColor EditorText{180, 180, 180};
+// The one-pixel frame around each window (the desktop's window-frame colour).
+inline const QColor FrameLine{0, 0, 0};
+// Colours of the about dialog.
+inline const QColor DialogBackground{20, 20, 20};
+inline const QColor Silver{192, 192, 192};
+inline const QColor Transparent{Qt::transparent};
+
+// "Segoe UI" where the desktop has it, else a common sans.
+QFont uiFont(qreal pointSize, bool underline = false);
+// "Consolas" where the desktop has it, else a common monospace.
+QFont codeFont(qreal pointSize);
+// The glyph buttons' "Segoe MDL2 Assets" 12 pt bold, else the sans at that size, bold.
+QFont glyphFont();
+
+// The window icon (16, 24, 32, 48 and 256 pixel images) and the 512 x 512 logo.
+QIcon vantorIcon();
+QPixmap logoImage();
+
+// Paints the widget's own background in the colour; a transparent colour
+// stops it painting one, so the parent shows through.
+void setBackground(QWidget* widget, const QColor& color);
+void setForeground(QWidget* widget, const QColor& color);
+
+// Adds a child to a hand-placed container. Each child added goes behind the
+// ones added before it, so the first child added lies in front.
+void addChild(QWidget* parent, QWidget* child);
+
+// Where a window of the widget's size sits centred on its screen.
+QPoint centredOnScreen(const QWidget* window);
+
+// Whether window moves belong to the compositor (Wayland), so a drag must be
+// handed to it instead of moving the window by hand.
+bool systemMovesWindows();
+
+}  // namespace pelorin::chrome

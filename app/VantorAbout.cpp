@@ -1,0 +1,284 @@
+#include "VantorAbout.h"
+
+#include "Chrome.h"
+
+#include <QDesktopServices>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QUrl>
+#include <QWindow>
+
+#ifndef VANTOR_WEBSITE_URL
+#error "VANTOR_WEBSITE_URL must be defined by the build"
+#endif
+#ifndef VANTOR_LIBSASS_URL
+#error "VANTOR_LIBSASS_URL must be defined by the build"
+#endif
+
+namespace pelorin {
+namespace {
+
+const QString WebsiteAddress = QStringLiteral(VANTOR_WEBSITE_URL);
+const QString LibsassAddress = QStringLiteral(VANTOR_LIBSASS_URL);
+const QString CopyrightNotice = QString::fromUtf8("\u00a9 2026 PELORIN. All rights reserved.");
+
+}  // namespace
+
+VantorAbout::VantorAbout() {
+    InitializeComponent();
+}
+
+VantorAbout::~VantorAbout() = default;
+
+void VantorAbout::InitializeComponent() {
+    using namespace chrome;
+
+    Logo = new QLabel;
+    Title = new QLabel;
+    Close = new QLabel;
+    CopyrightLabel = new QLabel;
+    Border = new QFrame;
+    WebUrl = new QLabel;
+    Description = new QLabel;
+    LibsassLink = new QLabel;
+
+    // The notice-style labels: padding 5, muted text, arrow cursor.
+    for (QLabel* label : {WebUrl, CopyrightLabel, Description}) {
+        label->setContentsMargins(5, 5, 5, 5);
+        label->setFont(uiFont(8.25));
+        setForeground(label, MutedLink);
+        label->setCursor(Qt::ArrowCursor);
+    }
+
+    WebUrl->setObjectName("WebUrl");
+    WebUrl->setText(WebsiteAddress);
+    WebUrl->setToolTip("Open Website");
+    WebUrl->setAccessibleName(QString());
+    WebUrl->move(137, 193);
+
+    CopyrightLabel->setObjectName("CopyrightLabel");
+    CopyrightLabel->setText(CopyrightNotice);
+    CopyrightLabel->move(105, 168);
+
+    Logo->setObjectName("Logo");
+    Logo->setGeometry(180, 29, 100, 99);
+    Logo->setScaledContents(true);
+    Logo->setPixmap(logoImage());
+
+    Title->setObjectName("Title");
+    Title->setText("PELORIN | Vantor v3.0.1");
+    Title->setFont(uiFont(12));
+    Title->move(119, 140);
+
+    // Border's children, placed inside its frame.
+    Border->setObjectName("Border");
+    Border->setGeometry(0, 0, 460, 290);
+    Border->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Border->setLineWidth(1);
+    setForeground(Border, FrameLine);
+    const QPoint inside = Border->contentsRect().topLeft();
+
+    // A link label: underlined text in the link colour, the hand cursor over
+    // it, Silver while it is held; it takes focus and Return or Space follows it.
+    LibsassLink->setObjectName("LibsassLink");
+    LibsassLink->setText("Libsass - Sass Compiler");
+    LibsassLink->setFont(uiFont(8.25, true));
+    setForeground(LibsassLink, MutedLink);
+    LibsassLink->setCursor(Qt::PointingHandCursor);
+    LibsassLink->setFocusPolicy(Qt::StrongFocus);
+    addChild(Border, LibsassLink);
+
+    Description->setObjectName("Description");
+    Description->setText("PELORIN | Vantor written in c++ and ");
+    Description->move(inside + QPoint(49, 234));
+    addChild(Border, Description);
+
+    Close->setObjectName("Close");
+    Close->setText("X");
+    Close->setContentsMargins(10, 4, 10, 6);
+    Close->setAlignment(Qt::AlignCenter);
+    Close->setFont(glyphFont());
+    // The dialog's text colour, which Border's frame colour would otherwise hide.
+    setForeground(Close, TitleText);
+    Close->setToolTip("Close");
+    Close->move(inside + QPoint(422, 0));
+    addChild(Border, Close);
+
+    for (QLabel* label : {LibsassLink, Description, Close})
+        label->adjustSize();
+    // The link continues the description's sentence on its text row: it starts
+    // where the description's text (with its closing blank) ends, on the row
+    // below the description's top padding. Measured here, since the fonts differ
+    // between desktops.
+    const QMargins padding = Description->contentsMargins();
+    LibsassLink->move(Description->pos() +
+                      QPoint(padding.left() + Description->fontMetrics().horizontalAdvance(Description->text()),
+                             padding.top()));
+
+    // Window's children, in front of the frame.
+    addChild(this, WebUrl);
+    addChild(this, CopyrightLabel);
+    addChild(this, Logo);
+    addChild(this, Title);
+    addChild(this, Border);
+    for (QLabel* label : {WebUrl, CopyrightLabel, Title})
+        label->adjustSize();
+
+    // Drag handles; the other labels keep their presses to themselves.
+    for (QWidget* handle : {static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title),
+                            static_cast<QWidget*>(CopyrightLabel), static_cast<QWidget*>(Border),
+                            static_cast<QWidget*>(this)})
+        handle->installEventFilter(this);
+    for (QLabel* label : {Close, WebUrl, LibsassLink})
+        label->installEventFilter(this);
+    for (QLabel* label : {Close, WebUrl, Description, LibsassLink})
+        label->setAttribute(Qt::WA_NoMousePropagation);
+
+    // Window: frameless, fixed size, centred on its screen.
+    setObjectName("VantorAbout");
+    setWindowTitle("VantorAbout");
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowIcon(vantorIcon());
+    setBackground(this, DialogBackground);
+    setForeground(this, TitleText);
+    setFixedSize(460, 290);
+    move(centredOnScreen(this));
+}
+
+bool VantorAbout::eventFilter(QObject* watched, QEvent* event) {
+    const bool handle = watched == Logo || watched == Title || watched == CopyrightLabel ||
+                        watched == Border || watched == this;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (handle) {
+            TopBar_MouseDown(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
+            return true;
+        }
+        if (watched == LibsassLink && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            chrome::setForeground(LibsassLink, chrome::Silver);
+        if (watched == Close || watched == WebUrl || watched == LibsassLink) {
+            event->accept();
+            return true;
+        }
+        break;
+    case QEvent::MouseMove:
+        if (handle) {
+            TopBar_MouseMove(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (handle) {
+            TopBar_MouseUp(static_cast<QWidget*>(watched), mouse);
+            return true;
+        }
+        if (watched == LibsassLink)
+            chrome::setForeground(LibsassLink, chrome::MutedLink);
+        const bool click = mouse->button() == Qt::LeftButton &&
+                           static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint());
+        if (click && watched == Close)
+            Close_Click();
+        else if (click && watched == WebUrl)
+            WebUrl_Click();
+        else if (click && watched == LibsassLink)
+            LibsassLink_LinkClicked();
+        return true;
+    }
+    case QEvent::KeyPress:
+        if (watched == LibsassLink) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+                LibsassLink_LinkClicked();
+                return true;
+            }
+        }
+        break;
+    case QEvent::Enter:
+        if (watched == Close)
+            Close_MouseEnter();
+        else if (watched == WebUrl)
+            WebUrl_MouseEnter();
+        break;
+    case QEvent::Leave:
+        if (watched == Close)
+            Close_MouseLeave();
+        else if (watched == WebUrl)
+            WebUrl_MouseLeave();
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void VantorAbout::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
+    Q_UNUSED(sender);
+    if (chrome::systemMovesWindows() && windowHandle() && windowHandle()->startSystemMove())
+        return;
+    dragging = true;
+    offset = event->position().toPoint();
+}
+
+void VantorAbout::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
+    if (!dragging)
+        return;
+    // As in the main window: the event's position in the dialog's client
+    // coordinates, on the screen; without a frame the client origin is the
+    // dialog's position.
+    const QPoint screenPoint = event->globalPosition().toPoint() - sender->mapTo(this, QPoint(0, 0));
+    move(screenPoint - offset);
+}
+
+void VantorAbout::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
+    Q_UNUSED(sender);
+    Q_UNUSED(event);
+    dragging = false;
+}
+
+void VantorAbout::Close_Click() {
+    // Hiding ends the modal showing; the caller owns the dialog.
+    hide();
+}
+
+void VantorAbout::Close_MouseEnter() {
+    chrome::setBackground(Close, chrome::GlyphHover);
+}
+
+void VantorAbout::Close_MouseLeave() {
+    chrome::setBackground(Close, chrome::Transparent);
+}
+
+void VantorAbout::WebUrl_Click() {
+    openAddress(WebsiteAddress);
+}
+
+void VantorAbout::WebUrl_MouseEnter() {
+    WebUrl->setFont(chrome::uiFont(8.25, true));
+    WebUrl->setCursor(Qt::PointingHandCursor);
+}
+
+void VantorAbout::WebUrl_MouseLeave() {
+    WebUrl->setFont(chrome::uiFont(8.25));
+    WebUrl->setCursor(Qt::ArrowCursor);
+}
+
+void VantorAbout::LibsassLink_LinkClicked() {
+    openAddress(LibsassAddress);
+}
+
+void VantorAbout::openAddress(const QString& address) {
+    if (QDesktopServices::openUrl(QUrl(address)))
+        return;
+    QMessageBox box(QMessageBox::Warning, "Vantor", "This address could not be opened:\n" + address,
+                    QMessageBox::Ok, this);
+    box.setObjectName("OpenAddressFailed");
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.exec();
+}
+
+}  // namespace pelorin

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+
+class QEvent;
+class QFrame;
+class QLabel;
+class QMouseEvent;
+
+namespace pelorin {
+
+// The about dialog: logo, product title, copyright notice, the product's web
+// address and a one-line description ending in a link to libsass. Frameless
+// like the main window and dragged by its logo, title, notice or free area.
+class VantorAbout : public QDialog {
+    Q_OBJECT
+
+public:
+    VantorAbout();
+    ~VantorAbout() override;
+
+protected:
+    // Routes the dialog's mouse and hover events to the handlers below.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void InitializeComponent();
+
+    void TopBar_MouseDown(QWidget* sender, QMouseEvent* event);
+    void TopBar_MouseMove(QWidget* sender, QMouseEvent* event);
+    void TopBar_MouseUp(QWidget* sender, QMouseEvent* event);
+    void Close_Click();
+    void Close_MouseEnter();
+    void Close_MouseLeave();
+    void WebUrl_Click();
+    void WebUrl_MouseEnter();
+    void WebUrl_MouseLeave();
+    void LibsassLink_LinkClicked();
+
+    // Hands the address to the desktop; says so, with the address, if the
+    // desktop cannot open it.
+    void openAddress(const QString& address);
+
+    QLabel* Logo = nullptr;
+    QLabel* Title = nullptr;
+    QLabel* Close = nullptr;
+    QLabel* CopyrightLabel = nullptr;
+    QFrame* Border = nullptr;
+    QLabel* WebUrl = nullptr;
+    QLabel* Description = nullptr;
+    QLabel* LibsassLink = nullptr;
+
+    bool dragging = false;
+    QPoint offset;
+};
+
+}  // namespace pelorin

@@ -1,0 +1,49 @@
+// Renders the main window and the about dialog off screen and saves them as
+// main-window.png and about-dialog.png in the folder given as argument.
+#include "PelorinForm.h"
+#include "VantorAbout.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QStyleFactory>
+#include <QTextStream>
+
+#include <cstdlib>
+
+namespace {
+
+bool save(QWidget& window, const QDir& folder, const QString& name) {
+    window.show();
+    QApplication::processEvents();
+    const QString path = folder.filePath(name);
+    if (!window.grab().save(path)) {
+        QTextStream(stderr) << "vantor-screenshots: cannot write " << path << "\n";
+        return false;
+    }
+    QTextStream(stdout) << path << "\n";
+    window.hide();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        QTextStream(stderr) << "usage: vantor-screenshots FOLDER\n";
+        return 2;
+    }
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QApplication app(argc, argv);
+
+    const QDir folder(QString::fromLocal8Bit(argv[1]));
+    if (!QDir().mkpath(folder.path())) {
+        QTextStream(stderr) << "vantor-screenshots: cannot create " << folder.path() << "\n";
+        return 1;
+    }
+    pelorin::PelorinForm window;
+    pelorin::VantorAbout about;
+    const bool ok = save(window, folder, "main-window.png") && save(about, folder, "about-dialog.png");
+    return ok ? 0 : 1;
+}
