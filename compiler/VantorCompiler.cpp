@@ -1,111 +1,139 @@
 #include "VantorCompiler.h"
 
+#include "Framing.h"
+#include "WorkerProcess.h"
+
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <stdexcept>
+#include <optional>
+#include <string>
 
 namespace VantorCompiler {
 namespace {
 
 const char* const FailureText = "ERROR : Unhandled compiler error occurred please contact supplier";
+const char* const TimeLimitText =
+    "Compilation stopped after 2 seconds: the stylesheet does not finish (an endless @while or a very large @for?)";
 
-// The live conversion; all null when none is live.
-Sass_Data_Context* currentDataContext = nullptr;
-Sass_Options* currentOptions = nullptr;
-Sass_Context* currentContext = nullptr;
+// How long one conversion may take, worker start included.
+constexpr std::chrono::milliseconds TimeLimit{2000};
 
-// Output style code to libsass style. Code 1 is compact and code 2 expanded:
-// the program's menu relies on this table, so it must not change.
-const Sass_Output_Style StyleTable[4] = {
-    SASS_STYLE_NESTED,
-    SASS_STYLE_COMPACT,
-    SASS_STYLE_EXPANDED,
-    SASS_STYLE_COMPRESSED,
+// One conversion's results, owned here until free_memory().
+struct Conversion {
+    char* css = nullptr;
+    char* error = nullptr;
+    std::int32_t errorLine = 0;
+    std::int32_t errorColumn = 0;
+
+    Conversion() = default;
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
+    ~Conversion() {
+        std::free(css);
+        std::free(error);
+    }
 };
 
-// Digits libsass keeps after the decimal point: the Sass language's standard.
-constexpr int Precision = 10;
+// The live conversion, or null.
+Conversion* current = nullptr;
 
-struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-};
-using MallocString = std::unique_ptr<char, FreeDeleter>;
-
-struct CompilerDeleter {
-    void operator()(Sass_Compiler* c) const { sass_delete_compiler(c); }
-};
-
-// indent_width copies of a tab (indent type 1) or a space, NUL-terminated.
-MallocString makeIndent(std::int32_t type, std::int32_t width) {
-    if (width < 0 || width > MaxIndentWidth)
-        throw std::invalid_argument("indent width out of range");
-    MallocString block(static_cast<char*>(std::malloc(static_cast<std::size_t>(width) + 1)));
-    if (!block)
-        throw std::bad_alloc();
-    std::memset(block.get(), type == Tabs ? '\t' : ' ', static_cast<std::size_t>(width));
-    block.get()[width] = '\0';
-    return block;
+WorkerProcess& worker() {
+    static WorkerProcess process;
+    return process;
 }
+
+char* copyString(const char* text, std::size_t size) {
+    char* copy = static_cast<char*>(std::malloc(size + 1));
+    if (!copy)
+        throw std::bad_alloc();
+    std::memcpy(copy, text, size);
+    copy[size] = '\0';
+    return copy;
+}
+
+char* copyString(const std::optional<std::string>& text) {
+    return text ? copyString(text->data(), text->size()) : nullptr;
+}
+
+char* copyString(const std::string& text) { return copyString(text.data(), text.size()); }
+
+std::int32_t position(std::uint32_t value) {
+    return value > 0x7FFFFFFFu ? 0 : static_cast<std::int32_t>(value);
+}
+
+// The caller hands over a malloc'd text; it is released on every way out.
+struct InputRelease {
+    char* text;
+    ~InputRelease() { std::free(text); }
+};
 
 }  // namespace
 
 const char* compile(CompilerOptions options) {
+    InputRelease release{options.input};
     try {
         if (!options.input || !*options.input) {
-            // libsass refuses an empty text without taking it over, and leaks the
-            // error strings it builds on the way. There is nothing to convert.
-            std::free(options.input);
-            currentDataContext = nullptr;
-            currentOptions = nullptr;
-            currentContext = nullptr;
+            // Nothing to convert, and nothing live afterwards.
+            current = nullptr;
             return nullptr;
         }
-        currentDataContext = sass_make_data_context(options.input);
-        if (!currentDataContext)
-            throw std::bad_alloc();
-        currentOptions = sass_data_context_get_options(currentDataContext);
-        currentContext = sass_data_context_get_context(currentDataContext);
-
-        if (options.output_style < 0 || options.output_style > 3)
-            throw std::invalid_argument("output style out of range");
-        MallocString indent = makeIndent(options.indent_type, options.indent_width);
-
-        sass_option_set_precision(currentOptions, Precision);
-        sass_option_set_source_comments(currentOptions, false);
-        sass_option_set_source_map_embed(currentOptions, options.source_map_embed ? 1 : 0);
-        sass_option_set_output_style(currentOptions, StyleTable[options.output_style]);
-        sass_option_set_indent(currentOptions, indent.get());
-        sass_data_context_set_options(currentDataContext, currentOptions);
-
-        {
-            // libsass reads the indent while it runs; both go once execute has returned.
-            std::unique_ptr<Sass_Compiler, CompilerDeleter> compiler(sass_make_data_compiler(currentDataContext));
-            if (!compiler)
-                throw std::bad_alloc();
-            sass_compiler_parse(compiler.get());
-            sass_compiler_execute(compiler.get());
+        auto conversion = std::make_unique<Conversion>();
+        if (options.output_style < 0 || options.output_style > 3 || options.indent_width < 0 ||
+            options.indent_width > MaxIndentWidth) {
+            // The conversion is begun, without results.
+            current = conversion.release();
+            return FailureText;
         }
-        return sass_context_get_output_string(currentContext);
+
+        framing::Request request;
+        request.output_style = options.output_style;
+        request.source_map_embed = options.source_map_embed;
+        request.indent_type = options.indent_type;
+        request.indent_width = options.indent_width;
+        request.input.emplace(options.input);
+        const std::string frame = framing::encodeRequest(request);
+        request.input.reset();
+        std::free(release.text);
+        release.text = nullptr;
+
+        WorkerProcess::Exchange reply = worker().exchange(frame, TimeLimit);
+        switch (reply.outcome) {
+        case WorkerProcess::Outcome::Answered:
+            conversion->css = copyString(reply.response.css);
+            conversion->error = copyString(reply.response.error);
+            conversion->errorLine = position(reply.response.error_line);
+            conversion->errorColumn = position(reply.response.error_column);
+            break;
+        case WorkerProcess::Outcome::TimedOut:
+            conversion->error = copyString(std::string(TimeLimitText));
+            break;
+        case WorkerProcess::Outcome::Died:
+            conversion->error =
+                copyString("The Sass compiler failed on this input (" + reply.detail + "). Your text is unchanged.");
+            break;
+        case WorkerProcess::Outcome::NotStarted:
+            conversion->error = copyString("The Sass compiler cannot be started: " + reply.detail);
+            break;
+        }
+        current = conversion.release();
+        return current->css;
     } catch (...) {
         return FailureText;
     }
 }
 
-const char* error() {
-    if (!currentContext)
-        return nullptr;
-    return sass_context_get_error_text(currentContext);
-}
+const char* error() { return current ? current->error : nullptr; }
+
+std::int32_t error_line() { return current ? current->errorLine : 0; }
+
+std::int32_t error_column() { return current ? current->errorColumn : 0; }
 
 void free_memory() {
-    if (!currentDataContext)
-        return;
-    sass_delete_data_context(currentDataContext);
-    currentDataContext = nullptr;
-    currentOptions = nullptr;
-    currentContext = nullptr;
+    delete current;
+    current = nullptr;
 }
 
 }  // namespace VantorCompiler

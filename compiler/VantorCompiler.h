@@ -1,9 +1,20 @@
 // Vantor.Compiler: converts one SCSS text to CSS per call with libsass.
 //
-// Calling order, once per conversion: compile(), then error() as often as
-// needed, then exactly one free_memory(). Every string returned belongs to the
-// library and stays valid until that free_memory(); the fixed failure text is
-// a constant and stays valid while the library is loaded.
+// libsass runs in a separate process, vantor-compiler-worker, found beside
+// this library or in ../libexec relative to it (the environment variable
+// VANTOR_COMPILER_WORKER overrides both). The worker is started on the first
+// conversion and kept; it follows the program's current working directory
+// at every conversion, so relative @imports resolve as they would in the
+// program. A conversion that
+// runs longer than 2 seconds, or that crashes libsass, costs only the worker:
+// compile() returns null, error() explains, and the next conversion starts a
+// fresh worker.
+//
+// Calling order, once per conversion: compile(), then error(), error_line()
+// and error_column() as often as needed, then exactly one free_memory(). Every
+// string returned belongs to the library and stays valid until that
+// free_memory(); the fixed failure text is a constant and stays valid while
+// the library is loaded.
 #pragma once
 
 #include <sass.h>
@@ -32,9 +43,9 @@ constexpr std::int32_t MaxIndentWidth = 1024;
 // Crosses the library boundary by value: field order and widths are part of
 // the interface between the program and the library.
 struct CompilerOptions {
-    // NUL-terminated UTF-8 SCSS text. compile() hands it to libsass, which takes
-    // it over and frees it with free(): allocate it with sass_copy_c_string()
-    // or malloc(), and never free it yourself. Not set by the constructor.
+    // NUL-terminated UTF-8 SCSS text. compile() takes it over and frees it with
+    // free(): allocate it with sass_copy_c_string() or malloc(), and never free
+    // it yourself. Not set by the constructor.
     char* input;
     // Output style code, 0 to 3: 0 nested, 1 compact, 2 expanded, 3 compressed.
     std::int32_t output_style;
@@ -47,14 +58,30 @@ struct CompilerOptions {
     CompilerOptions() : output_style(2), source_map_embed(false), indent_type(Spaces), indent_width(4) {}
 };
 
-// Converts options.input. Returns the CSS, null when libsass produced none (a
-// Sass error: read it with error()), or the fixed failure text
-// "ERROR : Unhandled compiler error occurred please contact supplier".
+// Converts options.input. Returns the CSS, null when there is none (a Sass
+// error, a stylesheet stopped at the time limit, a libsass crash: read the
+// reason with error()), or the fixed failure text
+// "ERROR : Unhandled compiler error occurred please contact supplier" for a
+// record with an output style outside 0..3 or an indent width outside
+// 0..MaxIndentWidth. An empty text gives null and leaves no conversion live.
 VANTOR_COMPILER_API const char* compile(CompilerOptions options);
 
-// libsass's error text of the live conversion, or null when it reported none
-// or when no conversion is live.
+// The live conversion's error text, or null when it reported none or when no
+// conversion is live: libsass's own text for a Sass error, else the library's
+// for a conversion stopped at the time limit ("Compilation stopped after 2
+// seconds: ..."), for a crash of the compiler ("The Sass compiler failed on
+// this input (SIGSEGV). Your text is unchanged.") or for a worker that cannot
+// be started (naming its path and the system's reason).
 VANTOR_COMPILER_API const char* error();
+
+// libsass's 1-based line and column of the live conversion's Sass error; 0 when
+// it has none, when no conversion is live, and for the library's own errors.
+// Both count in the text compile() was given. The column counts characters
+// (Unicode code points), not bytes: "é" and "😀" each count one, so a column
+// equals a QString position only on lines without characters outside the
+// Basic Multilingual Plane.
+VANTOR_COMPILER_API std::int32_t error_line();
+VANTOR_COMPILER_API std::int32_t error_column();
 
 // Releases the live conversion and both its strings; does nothing when none is live.
 VANTOR_COMPILER_API void free_memory();

@@ -3,17 +3,19 @@
 #   bash scripts/dev.sh run     build and start Vantor
 #   bash scripts/dev.sh test    build and run the whole test suite
 #   bash scripts/dev.sh bench   build and run the benchmarks
+#   bash scripts/dev.sh fuzz    build the libFuzzer target with clang (in build-fuzz) and run it
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VANTOR_BUILD_DIR:-$root/build}
 mode=${1:-}
 case "$mode" in
-  run|test|bench) ;;
-  *) echo "usage: bash scripts/dev.sh run|test|bench" >&2; exit 2 ;;
+  run|test|bench|fuzz) ;;
+  *) echo "usage: bash scripts/dev.sh run|test|bench|fuzz" >&2; exit 2 ;;
 esac
 
-packages=(cmake ninja-build g++ pkg-config libsass-dev qt6-base-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config libsass-dev qt6-base-dev fonts-dejavu-core python3)
+[ "$mode" != fuzz ] || packages+=(clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -30,6 +32,17 @@ if ((${#missing[@]})); then
     exit 1
   fi
   rm -f "$log"
+fi
+
+if [ "$mode" = fuzz ]; then
+  fuzzbuild=$root/build-fuzz
+  if [ ! -f "$fuzzbuild/build.ninja" ]; then
+    mkdir -p "$fuzzbuild"
+    CXX=clang++ cmake -S "$root" -B "$fuzzbuild" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_FUZZ=ON \
+      -DVANTOR_BUILD_TESTS=OFF -DVANTOR_BUILD_BENCH=OFF >"$fuzzbuild/configure.log" 2>&1 ||
+      { cat "$fuzzbuild/configure.log" >&2; exit 1; }
+  fi
+  exec cmake --build "$fuzzbuild" --target fuzz
 fi
 
 mkdir -p "$build"

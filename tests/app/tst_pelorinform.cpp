@@ -154,6 +154,35 @@ private slots:
         QCOMPARE(sass->toPlainText(), QString::fromUtf8("a { content: \"é→✓\"; }"));
     }
 
+    void endlessLoopStoppedAtTheLimit() {
+        const QString loop = "$i: 3; @while $i > 0 { .w#{$i} { z: $i } }";
+        setSource(loop.chopped(1));
+        QTest::keyClicks(sass, "}");
+        QCOMPARE(message->text(), QString("Compilation stopped after 2 seconds: the stylesheet does not finish "
+                                          "(an endless @while or a very large @for?)"));
+        QCOMPARE(sass->toPlainText(), loop);
+        QCOMPARE(css->toPlainText(), QString());
+        QVERIFY2(CompiledIn.match(status->text()).hasMatch(), qPrintable(status->text()));
+
+        // The edit that ends the loop converts as usual.
+        QTextCursor cursor = sass->textCursor();
+        cursor.setPosition(loop.size() - 1);
+        cursor.insertText("$i: $i - 1; ");
+        QCOMPARE(message->text(), QString());
+        QCOMPARE(css->toPlainText(), QString(".w3 {\n    z: 3;\n}\n\n.w2 {\n    z: 2;\n}\n\n.w1 {\n    z: 1;\n}\n"));
+    }
+
+    void compilerCrashLeavesTheText() {
+        const QString crash = "a{b:selector-nest(\"&\")}";
+        setSource(crash);
+        QCOMPARE(message->text(), QString("The Sass compiler failed on this input (SIGSEGV). Your text is unchanged."));
+        QCOMPARE(sass->toPlainText(), crash);
+        QCOMPARE(css->toPlainText(), QString());
+        setSource("a { b: c }");
+        QCOMPARE(message->text(), QString());
+        QCOMPARE(css->toPlainText(), QString("a {\n    b: c;\n}\n"));
+    }
+
     void failureTextOfTheLibraryIsShownAsCss() {
         const int saved = options.indent_width;
         options.indent_width = -1;

@@ -55,6 +55,8 @@ private slots:
     // Runs first: nothing is live before the first compile.
     void noLiveConversion() {
         QVERIFY(VantorCompiler::error() == nullptr);
+        QCOMPARE(int(VantorCompiler::error_line()), 0);
+        QCOMPARE(int(VantorCompiler::error_column()), 0);
         VantorCompiler::free_memory();
         VantorCompiler::free_memory();
         QVERIFY(VantorCompiler::error() == nullptr);
@@ -158,6 +160,67 @@ private slots:
         QCOMPARE(QByteArray(VantorCompiler::error()), error);
         VantorCompiler::free_memory();
         QVERIFY(VantorCompiler::error() == nullptr);
+    }
+
+    void errorPosition_data() {
+        QTest::addColumn<QByteArray>("scss");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<int>("column");
+        QTest::newRow("no error") << QByteArray("a { b: c }") << 0 << 0;
+        QTest::newRow("first line") << QByteArray("a{b:}") << 1 << 4;
+        QTest::newRow("third line") << QByteArray("a {\n  b: c;\n  d: $nope;\n}") << 3 << 6;
+        QTest::newRow("after spaces") << QByteArray("a {\n  b: \"eeee\"; c: $nope;\n}") << 2 << 17;
+        // libsass counts characters: two-, three- and four-byte UTF-8 each count one.
+        QTest::newRow("after e-acute") << QByteArray("a {\n  b: \"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\"; c: $nope;\n}") << 2 << 17;
+        QTest::newRow("after euro sign") << QByteArray("a {\n  b: \"\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\"; c: $nope;\n}") << 2 << 17;
+        QTest::newRow("after emoji") << QByteArray("a {\n  b: \"\xF0\x9F\x98\x80\xF0\x9F\x98\x80\"; c: $nope;\n}") << 2 << 15;
+    }
+    void errorPosition() {
+        QFETCH(QByteArray, scss);
+        QFETCH(int, line);
+        QFETCH(int, column);
+        CompilerOptions o;
+        o.input = sass_copy_c_string(scss.constData());
+        VantorCompiler::compile(o);
+        QCOMPARE(VantorCompiler::error() != nullptr, line != 0);
+        QCOMPARE(int(VantorCompiler::error_line()), line);
+        QCOMPARE(int(VantorCompiler::error_column()), column);
+        // Asking again gives the same position; releasing the conversion clears it.
+        QCOMPARE(int(VantorCompiler::error_line()), line);
+        VantorCompiler::free_memory();
+        QCOMPARE(int(VantorCompiler::error_line()), 0);
+        QCOMPARE(int(VantorCompiler::error_column()), 0);
+    }
+
+    void errorPositionOfTheLiveConversion() {
+        VANTOR_LSAN_DISABLE();
+        CompilerOptions o;
+        o.input = sass_copy_c_string("a {\n\n  b: $first;\n}");
+        VantorCompiler::compile(o);
+        VANTOR_LSAN_ENABLE();
+        QCOMPARE(int(VantorCompiler::error_line()), 3);
+        o.input = sass_copy_c_string("x{y:}");
+        VantorCompiler::compile(o);
+        QCOMPARE(int(VantorCompiler::error_line()), 1);
+        QCOMPARE(int(VantorCompiler::error_column()), 4);
+        VantorCompiler::free_memory();
+        QCOMPARE(int(VantorCompiler::error_line()), 0);
+
+        // A bad record is the library's own failure: no position.
+        o.indent_width = -1;
+        o.input = sass_copy_c_string("a{b:}");
+        QCOMPARE(QByteArray(VantorCompiler::compile(o)), QByteArray(FailureText));
+        QCOMPARE(int(VantorCompiler::error_line()), 0);
+        QCOMPARE(int(VantorCompiler::error_column()), 0);
+        VantorCompiler::free_memory();
+    }
+
+    void nullAndEmptyStayApart() {
+        // A stylesheet without output gives an empty CSS text, not null.
+        const Result r = convert("$x: 1; a {}");
+        QVERIFY(!r.cssNull);
+        QCOMPARE(r.css, QByteArray(""));
+        QVERIFY(r.errorNull);
     }
 
     void emptyInput() {

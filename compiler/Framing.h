@@ -1,0 +1,57 @@
+// The messages between Vantor.Compiler and vantor-compiler-worker.
+//
+// Every message is one frame: a 4-byte little-endian payload length, then the
+// payload. Integers in a payload are 4-byte little-endian; a string is a 4-byte
+// length followed by that many bytes, with the length NullString standing for
+// a null string (so null and "" stay distinct).
+//
+//   request:  i32 output_style, u8 source_map_embed, i32 indent_type,
+//             i32 indent_width, string input
+//   response: string css, string error, u32 error_line, u32 error_column
+//
+// Compiled into both the library and the worker; nothing here is exported.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace VantorCompiler {
+namespace framing {
+
+constexpr std::uint32_t NullString = 0xFFFFFFFFu;
+constexpr std::size_t HeaderSize = 4;
+// Largest payload either side accepts; a longer announced length is a broken peer.
+constexpr std::uint32_t MaxPayload = 1u << 30;
+
+struct Request {
+    std::int32_t output_style = 0;
+    bool source_map_embed = false;
+    std::int32_t indent_type = 0;
+    std::int32_t indent_width = 0;
+    std::optional<std::string> input;
+};
+
+struct Response {
+    std::optional<std::string> css;
+    std::optional<std::string> error;
+    std::uint32_t error_line = 0;
+    std::uint32_t error_column = 0;
+};
+
+// Whole frames, header included.
+std::string encodeRequest(const Request& request);
+// The text pointers may be null. Saves building std::strings on the worker side.
+std::string encodeResponse(const char* css, const char* error, std::uint32_t line, std::uint32_t column);
+
+// The payload length announced by a header of HeaderSize bytes.
+std::uint32_t payloadLength(const unsigned char* header);
+
+// Payload only (without the header). False for any payload that is not exactly
+// one well-formed message.
+bool decodeRequest(const unsigned char* data, std::size_t size, Request& request);
+bool decodeResponse(const unsigned char* data, std::size_t size, Response& response);
+
+}  // namespace framing
+}  // namespace VantorCompiler
