@@ -2,7 +2,9 @@
 
 #include "ExportsFolder.h"
 #include "Chrome.h"
+#include "CodeEditor.h"
 #include "Options.h"
+#include "ScssHighlighter.h"
 #include "TextUtil.h"
 #include "VantorAbout.h"
 
@@ -66,8 +68,8 @@ void PelorinForm::InitializeComponent() {
     OptionsBar = new QWidget;
     Close = new QLabel;
     Logo = new QLabel;
-    SassEditor = new QPlainTextEdit;
-    CssEditor = new QPlainTextEdit;
+    SassEditor = new CodeEditor;
+    CssEditor = new CodeEditor;
     Border = new QFrame;
     Footer = new QWidget;
     Minimize = new QLabel;
@@ -229,12 +231,15 @@ void PelorinForm::InitializeComponent() {
     CssEditor->setReadOnly(true);
     CssEditor->setTabChangesFocus(true);
     setTabOrder(SassEditor, CssEditor);
+    // Attached while the documents are empty, so that no whole-document pass runs later.
+    new ScssHighlighter(SassEditor->document(), ScssHighlighter::Mode::Scss);
+    new ScssHighlighter(CssEditor->document(), ScssHighlighter::Mode::Css);
 
     // Chrome events: drag handles, glyph buttons and link labels. Presses on
     // the strip's other children must not reach TopBar and start a drag.
     for (QWidget* handle : {static_cast<QWidget*>(TopBar), static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title)})
         handle->installEventFilter(this);
-    for (QLabel* label : {Minimize, Close, CopyrightLabel, ExportsFolderLabel}) {
+    for (QLabel* label : {Minimize, Close, CopyrightLabel, ExportsFolderLabel, MessageBox}) {
         label->installEventFilter(this);
         label->setAttribute(Qt::WA_NoMousePropagation);
     }
@@ -383,6 +388,8 @@ bool PelorinForm::eventFilter(QObject* watched, QEvent* event) {
                 CopyrightLabel_Click();
             else if (watched == ExportsFolderLabel)
                 ExportsFolderLabel_Click();
+            else if (watched == MessageBox)
+                MessageBox_Click();
         }
         return true;
     }
@@ -586,6 +593,26 @@ void PelorinForm::setMessage(const QString& text) {
     MessageBox->adjustSize();
 }
 
+void PelorinForm::showErrorPosition(int line, int column) {
+    if (line <= 0) {
+        errorPosition = {0, 0};
+        SassEditor->clearErrorMark();
+        MessageBox->setToolTip(QString());
+        MessageBox->unsetCursor();
+        return;
+    }
+    // The compiler counted in the trimmed text; the editor holds the untrimmed one.
+    errorPosition = mapTrimmedPosition(lastSource, line, qMax(column, 1));
+    SassEditor->setErrorMark(errorPosition.line, errorPosition.column);
+    MessageBox->setToolTip(QString("Go to line %1, column %2").arg(errorPosition.line).arg(errorPosition.column));
+    MessageBox->setCursor(Qt::PointingHandCursor);
+}
+
+void PelorinForm::MessageBox_Click() {
+    if (errorPosition.line > 0)
+        SassEditor->goToPosition(errorPosition.line, errorPosition.column);
+}
+
 void PelorinForm::Compile() {
     QElapsedTimer timer;
     timer.start();
@@ -601,11 +628,15 @@ void PelorinForm::Compile() {
         {
             // Exactly one release per conversion, even if showing the result throws.
             ScopeExit release([] { VantorCompiler::free_memory(); });
-            if (VantorCompiler::error())
+            if (VantorCompiler::error()) {
                 setMessage(QString::fromUtf8(VantorCompiler::error()));
-            else
+                showErrorPosition(VantorCompiler::error_line(), VantorCompiler::error_column());
+            } else {
                 setMessage(QString());
-            CssEditor->setPlainText(css ? QString::fromUtf8(css) : QString());
+                showErrorPosition(0, 0);
+            }
+            // Only the changed middle is replaced, so the reader's place in the CSS stays put.
+            replaceChangedText(*CssEditor, css ? QString::fromUtf8(css) : QString());
         }
         Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
     } catch (...) {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "TextUtil.h"
+
 class QAction;
 class QEvent;
 class QFrame;
@@ -14,6 +16,8 @@ class QPlainTextEdit;
 class QSplitter;
 
 namespace pelorin {
+
+class CodeEditor;
 
 // The main window: SCSS editor on the left, live CSS on the right, the
 // compiler's error in the message line and the conversion time in the status line.
@@ -39,6 +43,10 @@ private:
     void SassEditor_TextChanged();
     // Shows a text in the message line, sized to fit.
     void setMessage(const QString& text);
+    // Marks the compiler's error position in the SCSS editor, or clears the mark.
+    void showErrorPosition(int line, int column);
+    // Moves the caret to the marked error.
+    void MessageBox_Click();
 
     // Options menu: each choice stores its value in options and converts again.
     void nestedToolStripMenuItem_Click();
@@ -97,8 +105,8 @@ private:
     QWidget* OptionsBar = nullptr;
     QLabel* Close = nullptr;
     QLabel* Logo = nullptr;
-    QPlainTextEdit* SassEditor = nullptr;
-    QPlainTextEdit* CssEditor = nullptr;
+    CodeEditor* SassEditor = nullptr;
+    CodeEditor* CssEditor = nullptr;
     QFrame* Border = nullptr;
     QWidget* Footer = nullptr;
     QLabel* Minimize = nullptr;
@@ -151,6 +159,8 @@ private:
     // The editor text the last conversion read, so that signals which leave the
     // text as it was (format-only changes, empty pastes) convert nothing.
     QString lastSource;
+    // Where the last conversion's error is in the editor's text; line 0 when none.
+    TextPosition errorPosition{0, 0};
     int conversions = 0;
 };
 

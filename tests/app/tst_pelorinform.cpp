@@ -1,9 +1,11 @@
 #include "Options.h"
+#include "CodeEditor.h"
 #include "PelorinForm.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QtTest>
 
 using pelorin::PelorinForm;
@@ -191,6 +193,80 @@ private slots:
         QCOMPARE(css->toPlainText(), QString("ERROR : Unhandled compiler error occurred please contact supplier"));
         QCOMPARE(message->text(), QString());
         QCOMPARE(sass->toPlainText(), QString("a { b: c }"));
+    }
+
+    // The compiler counts in the trimmed text; the mark lands in the editor's own text.
+    void errorPositionMarkedAndReachable_data() {
+        QTest::addColumn<QString>("scss");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<int>("column");
+        QTest::newRow("no surrounding space") << "a {\n  b: $nope;\n}" << 2 << 6;
+        QTest::newRow("leading blank lines") << "\n\n\na {\n  b: $nope;\n}\n\n" << 5 << 6;
+        QTest::newRow("leading spaces on the first line") << "    a { b: $nope; }" << 1 << 12;
+    }
+    void errorPositionMarkedAndReachable() {
+        QFETCH(QString, scss);
+        QFETCH(int, line);
+        QFETCH(int, column);
+        auto* editor = form->findChild<pelorin::CodeEditor*>("SassEditor");
+        QVERIFY(editor);
+        setSource(scss);
+        QCOMPARE(message->text(), QString("Undefined variable: \"$nope\"."));
+        QCOMPARE(editor->errorLine(), line);
+        QCOMPARE(message->toolTip(), QString("Go to line %1, column %2").arg(line).arg(column));
+
+        sass->moveCursor(QTextCursor::Start);
+        css->setFocus();
+        QTest::mouseClick(message, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(sass->hasFocus());
+        const QTextCursor caret = sass->textCursor();
+        QCOMPARE(caret.blockNumber() + 1, line);
+        QCOMPARE(caret.positionInBlock() + 1, column);
+        QCOMPARE(sass->toPlainText().mid(caret.position(), 5), QString("$nope"));
+        QCOMPARE(sass->toPlainText(), scss);
+
+        // The next good conversion takes the mark and the hint away.
+        setSource("a { b: c }");
+        QCOMPARE(editor->errorLine(), 0);
+        QCOMPARE(message->toolTip(), QString());
+    }
+
+    void cssViewStaysPutAcrossConversions() {
+        QString scss;
+        for (int i = 0; i < 300; ++i)
+            scss += QString(".r%1 { width: %1px; }\n").arg(i);
+        setSource(scss);
+        // A selection before the change survives too.
+        QTextCursor selection = css->textCursor();
+        selection.setPosition(0);
+        selection.setPosition(4, QTextCursor::KeepAnchor);
+        css->setTextCursor(selection);
+        QScrollBar* bar = css->verticalScrollBar();
+        QVERIFY(bar->maximum() > 100);
+        bar->setValue(bar->maximum() / 2);
+        const int scrolled = bar->value();
+
+        // One edit that keeps the stylesheet valid (a half-typed rule would empty the CSS).
+        sass->moveCursor(QTextCursor::End);
+        sass->insertPlainText(".last { a: b }");
+        QVERIFY(css->toPlainText().endsWith(".last {\n    a: b;\n}\n"));
+        QVERIFY(css->toPlainText().startsWith(".r0 {\n    width: 0px;\n}\n"));
+        QCOMPARE(bar->value(), scrolled);
+        QCOMPARE(css->textCursor().selectedText(), QString(".r0 "));
+        // The read-only view keeps no undo history of its own updates.
+        QVERIFY(!css->document()->isUndoAvailable());
+    }
+
+    void highlightingConvertsNothing() {
+        // The highlighters' first passes are queued; let them run.
+        QTest::qWait(50);
+        QCOMPARE(form->conversionCount(), 1);
+        const int before = form->conversionCount();
+        sass->moveCursor(QTextCursor::Start);
+        QTest::keyClicks(sass, "/*");
+        QCOMPARE(form->conversionCount(), before + 2);
+        QTest::qWait(20);
+        QCOMPARE(form->conversionCount(), before + 2);
     }
 };
 
