@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
     {
         pelorin::PelorinForm form;
         form.show();
-        QTest::qWaitForWindowExposed(&form);
+        if (!QTest::qWaitForWindowExposed(&form))
+            return 1;
         QCoreApplication::processEvents();
         std::printf("start-up to first CSS shown: %.1f ms (QApplication, window, first conversion, first paint)\n\n",
                     startup.nsecsElapsed() / 1e6);
@@ -62,7 +63,8 @@ int main(int argc, char** argv) {
         const QByteArray scss = file.readAll();
         pelorin::PelorinForm form;
         form.show();
-        QTest::qWaitForWindowExposed(&form);
+        if (!QTest::qWaitForWindowExposed(&form))
+            return 1;
         auto* sass = form.findChild<QPlainTextEdit*>("SassEditor");
         auto* css = form.findChild<QPlainTextEdit*>("CssEditor");
         sass->setPlainText(QString::fromUtf8(scss));
