@@ -7,6 +7,7 @@
 // or crash on some inputs; the library times out or reaps this process then,
 // so here nothing is guarded beyond keeping each failure inside this process.
 #include "Framing.h"
+#include "VantorCompiler.h"
 
 #include <sass.h>
 
@@ -47,7 +48,6 @@ using namespace VantorCompiler::framing;
 constexpr std::size_t StackSize = std::size_t(256) << 20;
 constexpr rlim_t AddressSpaceLimit = rlim_t(2) << 30;
 constexpr int Precision = 10;
-constexpr std::int32_t MaxIndentWidth = 1024;
 
 // Output style code to libsass style: code 1 is compact and code 2 expanded.
 const Sass_Output_Style StyleTable[4] = {
@@ -138,7 +138,7 @@ void* serve(void*) {
         Request request;
         if (!decodeRequest(reinterpret_cast<const unsigned char*>(payload.data()), size, request) ||
             request.output_style < 0 || request.output_style > 3 || request.indent_width < 0 ||
-            request.indent_width > MaxIndentWidth)
+            request.indent_width > VantorCompiler::MaxIndentWidth)
             _exit(2);
         payload.clear();
         payload.shrink_to_fit();
