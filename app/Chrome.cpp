@@ -1,9 +1,11 @@
 #include "Chrome.h"
 
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QStyle>
 #include <QWidget>
+#include <QWindow>
 
 namespace pelorin::chrome {
 namespace {
@@ -79,6 +81,16 @@ QPoint centredOnScreen(const QWidget* window) {
 
 bool systemMovesWindows() {
     return QGuiApplication::platformName().startsWith("wayland");
+}
+
+bool beginDrag(QWidget* window) {
+    return !(systemMovesWindows() && window->windowHandle() && window->windowHandle()->startSystemMove());
+}
+
+QPoint dragTarget(QWidget* window, QWidget* handle, const QMouseEvent* event, QPoint offset) {
+    // Taken from the event's own screen position, which stays right even while
+    // an earlier move of the window has not been reported back yet.
+    return event->globalPosition().toPoint() - handle->mapTo(window, QPoint(0, 0)) - offset;
 }
 
 }  // namespace pelorin::chrome

@@ -4,6 +4,10 @@
 #include <QFont>
 #include <QIcon>
 #include <QPixmap>
+#include <QPoint>
+
+class QMouseEvent;
+class QWidget;
 
 class QMouseEvent;
 class QWidget;
@@ -60,5 +64,16 @@ QPoint centredOnScreen(const QWidget* window);
 // Whether window moves belong to the compositor (Wayland), so a drag must be
 // handed to it instead of moving the window by hand.
 bool systemMovesWindows();
+
+// A press on one of a frameless window's drag handles: hands the move to the
+// compositor where clients may not place windows and returns false; otherwise
+// returns true, and the caller tracks the drag from the press position.
+bool beginDrag(QWidget* window);
+
+// Where the window goes for a mouse move over the pressed handle: the mouse's
+// screen position in the window's client coordinates minus the press offset.
+// Without a frame the client origin is the window's position, so the window
+// follows the mouse exactly, without a jump at the start.
+QPoint dragTarget(QWidget* window, QWidget* handle, const QMouseEvent* event, QPoint offset);
 
 }  // namespace pelorin::chrome

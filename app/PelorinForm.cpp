@@ -421,21 +421,15 @@ bool PelorinForm::eventFilter(QObject* watched, QEvent* event) {
 
 void PelorinForm::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
     Q_UNUSED(sender);
-    if (chrome::systemMovesWindows() && windowHandle() && windowHandle()->startSystemMove())
+    if (!chrome::beginDrag(this))
         return;
     dragging = true;
     offset = event->position().toPoint();
 }
 
 void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
-    if (!dragging)
-        return;
-    // The event's position in the window's client coordinates, on the screen.
-    // Taken from the event's own screen position, which stays right even while
-    // an earlier move of the window has not been reported back yet. Without a
-    // frame the client origin is the window's position.
-    const QPoint screenPoint = event->globalPosition().toPoint() - sender->mapTo(this, QPoint(0, 0));
-    move(screenPoint - offset);
+    if (dragging)
+        move(chrome::dragTarget(this, sender, event, offset));
 }
 
 void PelorinForm::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {

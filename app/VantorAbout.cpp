@@ -218,20 +218,15 @@ bool VantorAbout::eventFilter(QObject* watched, QEvent* event) {
 
 void VantorAbout::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
     Q_UNUSED(sender);
-    if (chrome::systemMovesWindows() && windowHandle() && windowHandle()->startSystemMove())
+    if (!chrome::beginDrag(this))
         return;
     dragging = true;
     offset = event->position().toPoint();
 }
 
 void VantorAbout::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
-    if (!dragging)
-        return;
-    // As in the main window: the event's position in the dialog's client
-    // coordinates, on the screen; without a frame the client origin is the
-    // dialog's position.
-    const QPoint screenPoint = event->globalPosition().toPoint() - sender->mapTo(this, QPoint(0, 0));
-    move(screenPoint - offset);
+    if (dragging)
+        move(chrome::dragTarget(this, sender, event, offset));
 }
 
 void VantorAbout::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
