@@ -1,10 +1,12 @@
 // Renders the main window and the about dialog off screen and saves them as
-// main-window.png and about-dialog.png in the folder given as argument.
+// main-window.png, main-window-error.png (a compiler error marked in the
+// editor) and about-dialog.png in the folder given as argument.
 #include "PelorinForm.h"
 #include "VantorAbout.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QPlainTextEdit>
 #include <QStyleFactory>
 #include <QTextStream>
 
@@ -44,6 +46,12 @@ int main(int argc, char** argv) {
     }
     pelorin::PelorinForm window;
     pelorin::VantorAbout about;
-    const bool ok = save(window, folder, "main-window.png") && save(about, folder, "about-dialog.png");
+    bool ok = save(window, folder, "main-window.png") && save(about, folder, "about-dialog.png");
+    if (ok) {
+        auto* sass = window.findChild<QPlainTextEdit*>("SassEditor");
+        QTextCursor cursor = sass->document()->find("40%");
+        cursor.insertText("$amount");
+        ok = save(window, folder, "main-window-error.png");
+    }
     return ok ? 0 : 1;
 }
