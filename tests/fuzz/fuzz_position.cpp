@@ -12,20 +12,23 @@
 
 #include <QList>
 #include <QString>
-#include <QStringView>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-void require(bool condition) {
-    if (!condition)
-        __builtin_trap();
+// Names the broken invariant, then stops the run as a crash.
+[[noreturn]] void fail(int line, const char* condition) {
+    std::fprintf(stderr, "fuzz_position.cpp:%d: %s does not hold\n", line, condition);
+    std::abort();
 }
+#define require(condition) ((condition) ? void() : fail(__LINE__, #condition))
 
 // UTF-16 units taken by the first `codePoints` code points of `text`.
 qsizetype unitsOfCodePoints(const QString& text, qsizetype codePoints) {
@@ -37,12 +40,14 @@ void check(const QString& text, int line, int column) {
     const pelorin::TextPosition result = pelorin::mapTrimmedPosition(text, line, column);
 
     // A real place in the untrimmed text, lines split at '\n'.
-    const QList<QStringView> lines = QStringView(text).split(u'\n');
-    require(result.line >= 1 && result.line <= lines.size());
-    const QStringView resultLine = lines.at(result.line - 1);
-    require(result.column >= 1 && result.column <= resultLine.size() + 1);
-    const qsizetype offset = resultLine.data() - text.constData() + result.column - 1;
-    require(offset >= 0 && offset <= text.size());
+    QList<qsizetype> lineStarts{0};
+    for (qsizetype i = text.indexOf(u'\n'); i >= 0; i = text.indexOf(u'\n', i + 1))
+        lineStarts.append(i + 1);
+    require(result.line >= 1 && result.line <= lineStarts.size());
+    const qsizetype start = lineStarts.at(result.line - 1);
+    const qsizetype end = result.line < lineStarts.size() ? lineStarts.at(result.line) - 1 : text.size();
+    require(result.column >= 1 && result.column <= end - start + 1);
+    const qsizetype offset = start + result.column - 1;
     require(!(offset > 0 && offset < text.size() && text.at(offset - 1).isHighSurrogate() &&
               text.at(offset).isLowSurrogate()));
 
@@ -80,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size)), line, column);
 
     std::vector<char16_t> units(size / 2);
-    std::memcpy(units.data(), data, units.size() * 2);
+    if (!units.empty())
+        std::memcpy(units.data(), data, units.size() * 2);
     check(QString(reinterpret_cast<const QChar*>(units.data()), qsizetype(units.size())), line, column);
     return 0;
 }
