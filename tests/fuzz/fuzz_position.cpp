@@ -33,7 +33,10 @@ namespace {
 // UTF-16 units taken by the first `codePoints` code points of `text`.
 qsizetype unitsOfCodePoints(const QString& text, qsizetype codePoints) {
     const QList<uint> ucs4 = text.toUcs4();  // a lone surrogate decodes as one U+FFFD
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(ucs4.constData()), codePoints).size();
+    qsizetype units = 0;
+    for (qsizetype i = 0; i < codePoints; ++i)
+        units += QChar::requiresSurrogates(ucs4.at(i)) ? 2 : 1;
+    return units;
 }
 
 void check(const QString& text, int line, int column) {
