@@ -12,6 +12,8 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QStringView>
 
 #include <algorithm>
 #include <cstddef>
@@ -60,6 +62,7 @@ void check(const QString& text, int line, int column) {
     while (begin < text.size() && text.at(begin).isSpace())
         ++begin;
     require(QStringView(text).mid(begin, trimmed.size()) == trimmed);
+    require(offset >= begin && offset <= begin + trimmed.size());
     const QStringList trimmedLines = trimmed.split(u'\n');
     const qsizetype wantedLine = std::clamp<qsizetype>(line, 1, trimmedLines.size());
     const QString& lineText = trimmedLines.at(wantedLine - 1);
