@@ -27,6 +27,7 @@
 #include <QWindow>
 
 #include <tuple>
+#include <utility>
 
 namespace pelorin {
 namespace {
@@ -489,9 +490,11 @@ void PelorinForm::ExportsFolderLabel_MouseLeave() {
 }
 
 void PelorinForm::SassEditor_TextChanged() {
-    if (documentText(*SassEditor->document()) == lastSource)
+    QString source = documentText(*SassEditor->document());
+    if (source == lastSource)
         return;
-    Compile();
+    lastSource = std::move(source);
+    convertSource();
 }
 
 // Output style: the value is stored and converted before the check marks move.
@@ -608,11 +611,15 @@ void PelorinForm::MessageBox_Click() {
 }
 
 void PelorinForm::Compile() {
+    lastSource = documentText(*SassEditor->document());
+    convertSource();
+}
+
+void PelorinForm::convertSource() {
     QElapsedTimer timer;
     timer.start();
     Status->setText("Compiling...");
 
-    lastSource = documentText(*SassEditor->document());
     ++conversions;
     // libsass takes the copy over and frees it, so it must come from its allocator.
     options.input = sass_copy_c_string(lastSource.trimmed().toUtf8().constData());

@@ -39,6 +39,8 @@ private:
     void InitializeComponent();
     // One full conversion of the SCSS editor's text with the current options.
     void Compile();
+    // Converts lastSource, the editor text already read by the caller.
+    void convertSource();
 
     void SassEditor_TextChanged();
     // Shows a text in the message line, sized to fit.
