@@ -10,6 +10,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace VantorCompiler {
 namespace {
@@ -21,12 +22,20 @@ const char* const TimeLimitText =
 // How long one conversion may take, worker start included.
 constexpr std::chrono::milliseconds TimeLimit{2000};
 
+struct Warning {
+    std::string text;
+    std::int32_t line = 0;
+    std::int32_t column = 0;
+};
+
 // One conversion's results, owned here until free_memory().
 struct Conversion {
     char* css = nullptr;
     char* error = nullptr;
     std::int32_t errorLine = 0;
     std::int32_t errorColumn = 0;
+    std::optional<std::string> errorFile;
+    std::vector<Warning> warnings;
 
     Conversion() = default;
     Conversion(const Conversion&) = delete;
@@ -130,6 +139,33 @@ const char* error() { return current ? current->error : nullptr; }
 std::int32_t error_line() { return current ? current->errorLine : 0; }
 
 std::int32_t error_column() { return current ? current->errorColumn : 0; }
+
+const char* error_file() { return current && current->errorFile ? current->errorFile->c_str() : nullptr; }
+
+namespace {
+const Warning* warningAt(std::int32_t index) {
+    if (!current || index < 0 || std::size_t(index) >= current->warnings.size())
+        return nullptr;
+    return &current->warnings[std::size_t(index)];
+}
+}  // namespace
+
+std::int32_t warning_count() { return current ? static_cast<std::int32_t>(current->warnings.size()) : 0; }
+
+const char* warning_text(std::int32_t index) {
+    const Warning* w = warningAt(index);
+    return w ? w->text.c_str() : nullptr;
+}
+
+std::int32_t warning_line(std::int32_t index) {
+    const Warning* w = warningAt(index);
+    return w ? w->line : 0;
+}
+
+std::int32_t warning_column(std::int32_t index) {
+    const Warning* w = warningAt(index);
+    return w ? w->column : 0;
+}
 
 void free_memory() {
     delete current;

@@ -10,8 +10,9 @@
 // compile() returns null, error() explains, and the next conversion starts a
 // fresh worker.
 //
-// Calling order, once per conversion: compile(), then error(), error_line()
-// and error_column() as often as needed, then exactly one free_memory(). Every
+// Calling order, once per conversion: compile(), then error(), error_line(),
+// error_column(), error_file() and the warning_*() functions as often as
+// needed, then exactly one free_memory(). Every
 // string returned belongs to the library and stays valid until that
 // free_memory(); the fixed failure text is a constant and stays valid while
 // the library is loaded.
@@ -83,7 +84,30 @@ VANTOR_COMPILER_API const char* error();
 VANTOR_COMPILER_API std::int32_t error_line();
 VANTOR_COMPILER_API std::int32_t error_column();
 
-// Releases the live conversion and both its strings; does nothing when none is live.
+// The file of the live conversion's Sass error when it lies in another file
+// than the text compile() was given (an @import'ed partial): its path as
+// libsass names it. Null when the error is in the given text, when there is
+// no error and when no conversion is live. error_line() and error_column()
+// then give the position of the @import in the given text, or 0 when the
+// library cannot tell.
+VANTOR_COMPILER_API const char* error_file();
+
+// The live conversion's warnings, in the order they arose: @warn and @debug
+// messages and libsass's own warnings (deprecations and the like), also those
+// raised before a Sass error. warning_count() is 0 when there are none or no
+// conversion is live; index runs from 0 to warning_count() - 1.
+// warning_text() is the message prefixed by its kind ("WARNING: careful",
+// "DEBUG: 2", "DEPRECATION WARNING: ..."), null for an index out of range.
+// warning_line() and warning_column() are 1-based and count in the text
+// compile() was given as error_line() does; 0 for an index out of range and
+// for a warning that arose outside that text (its text then names the file
+// and line).
+VANTOR_COMPILER_API std::int32_t warning_count();
+VANTOR_COMPILER_API const char* warning_text(std::int32_t index);
+VANTOR_COMPILER_API std::int32_t warning_line(std::int32_t index);
+VANTOR_COMPILER_API std::int32_t warning_column(std::int32_t index);
+
+// Releases the live conversion and all its strings; does nothing when none is live.
 VANTOR_COMPILER_API void free_memory();
 
 }  // namespace VantorCompiler
