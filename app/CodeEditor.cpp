@@ -1,8 +1,11 @@
 #include "CodeEditor.h"
 
+#include "DocumentText.h"
 #include "LineNumberGutter.h"
 
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 
 namespace pelorin {
 
@@ -16,6 +19,37 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
 }
 
 int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
+
+void CodeEditor::replaceChangedText(const QString& text) {
+    QTextDocument& document = *this->document();
+    const QString current = documentText(document);
+    const QString wanted = normalizedLineBreaks(text);
+    const qsizetype currentSize = current.size();
+    const qsizetype wantedSize = wanted.size();
+    const qsizetype shorter = qMin(currentSize, wantedSize);
+
+    qsizetype prefix = 0;
+    while (prefix < shorter && current.at(prefix) == wanted.at(prefix))
+        ++prefix;
+    if (prefix == currentSize && prefix == wantedSize)
+        return;
+    // Never keep half of a surrogate pair.
+    if (prefix > 0 && current.at(prefix - 1).isHighSurrogate())
+        --prefix;
+    qsizetype suffix = 0;
+    while (suffix < shorter - prefix && current.at(currentSize - 1 - suffix) == wanted.at(wantedSize - 1 - suffix))
+        ++suffix;
+    if (suffix > 0 && current.at(currentSize - suffix).isLowSurrogate())
+        --suffix;
+
+    const bool undo = document.isUndoRedoEnabled();
+    document.setUndoRedoEnabled(false);
+    QTextCursor cursor(&document);
+    cursor.setPosition(int(prefix));
+    cursor.setPosition(int(currentSize - suffix), QTextCursor::KeepAnchor);
+    cursor.insertText(wanted.mid(prefix, wantedSize - suffix - prefix));
+    document.setUndoRedoEnabled(undo);
+}
 
 void CodeEditor::updateGutterWidth() {
     const int width = gutterWidth();

@@ -36,6 +36,15 @@ public:
 
     int gutterWidth() const;
 
+    // Makes the document hold `text` by replacing only what lies between the
+    // common prefix and suffix of its current text and `text`, in one edit
+    // that leaves no undo history (the document's undo stack is cleared). The
+    // view keeps its scroll position, and a caret or selection outside the
+    // replaced middle stays on the same text. Line breaks in `text` ("\r\n",
+    // '\r', U+2028, U+2029) end up as the document's own line breaks, as
+    // documentText() shows them; any other text ends up exactly as given.
+    void replaceChangedText(const QString& text);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;

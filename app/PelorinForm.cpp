@@ -5,7 +5,9 @@
 #include "CodeEditor.h"
 #include "Options.h"
 #include "ScssHighlighter.h"
-#include "TextUtil.h"
+#include "DocumentText.h"
+#include "SecondsText.h"
+#include "TextPosition.h"
 #include "VantorAbout.h"
 
 #include <QAction>
@@ -637,7 +639,7 @@ void PelorinForm::convertSource() {
                 showErrorPosition(0, 0);
             }
             // Only the changed middle is replaced, so the reader's place in the CSS stays put.
-            replaceChangedText(*CssEditor, css ? QString::fromUtf8(css) : QString());
+            CssEditor->replaceChangedText(css ? QString::fromUtf8(css) : QString());
         }
         Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
     } catch (...) {

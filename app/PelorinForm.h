@@ -4,7 +4,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "TextUtil.h"
+#include "TextPosition.h"
 
 class QAction;
 class QEvent;

@@ -8,7 +8,6 @@
 
 #include "CodeEditor.h"
 #include "ScssHighlighter.h"
-#include "TextUtil.h"
 #include "VantorCompiler.h"
 
 #include <QApplication>
@@ -299,12 +298,12 @@ int main(int argc, char** argv) {
         row("replaceChangedText, one value changed",
             measure(repeats, [] {}, [&] {
                 flip = !flip;
-                pelorin::replaceChangedText(out.view, flip ? changed : css);
+                out.view.replaceChangedText(flip ? changed : css);
             }));
         row("replaceChangedText and repaint the view",
             measure(repeats, [] {}, [&] {
                 flip = !flip;
-                pelorin::replaceChangedText(out.view, flip ? changed : css);
+                out.view.replaceChangedText(flip ? changed : css);
                 out.view.repaint();
                 out.view.viewport()->repaint();
             }));
@@ -320,7 +319,7 @@ int main(int argc, char** argv) {
                             : "replaceChangedText, compressed CSS, no highlighter",
                 measure(repeats, [] {}, [&] {
                     flip = !flip;
-                    pelorin::replaceChangedText(oneLine.view, flip ? compressedChanged : compressed);
+                    oneLine.view.replaceChangedText(flip ? compressedChanged : compressed);
                 }));
         }
         row("setPlainText of the whole CSS, for comparison",

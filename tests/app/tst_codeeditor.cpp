@@ -1,6 +1,6 @@
 #include "CodeEditor.h"
 #include "SyntaxColors.h"
-#include "TextUtil.h"
+#include "DocumentText.h"
 
 #include <QImage>
 #include <QMetaProperty>

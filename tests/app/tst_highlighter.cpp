@@ -1,6 +1,6 @@
 #include "ScssHighlighter.h"
 #include "SyntaxColors.h"
-#include "TextUtil.h"
+#include "DocumentText.h"
 
 #include <QPlainTextEdit>
 #include <QTextBlock>

@@ -1,4 +1,7 @@
-#include "TextUtil.h"
+#include "CodeEditor.h"
+#include "DocumentText.h"
+#include "SecondsText.h"
+#include "TextPosition.h"
 
 #include <sass.h>
 
@@ -98,7 +101,7 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QString, after);
         QFETCH(int, editAt);
-        QPlainTextEdit editor;
+        pelorin::CodeEditor editor;
         editor.setReadOnly(true);
         editor.setPlainText(before);
         editor.document()->setUndoRedoEnabled(true);
@@ -106,7 +109,7 @@ private slots:
         QSignalSpy textChanged(&editor, &QPlainTextEdit::textChanged);
         QSignalSpy edits(editor.document(), &QTextDocument::contentsChange);
 
-        pelorin::replaceChangedText(editor, after);
+        editor.replaceChangedText(after);
 
         QCOMPARE(documentText(*editor.document()), after);
         QCOMPARE(textChanged.count(), editAt < 0 ? 0 : 1);
@@ -139,13 +142,13 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QString, after);
         QFETCH(QString, stored);
-        QPlainTextEdit editor;
+        pelorin::CodeEditor editor;
         editor.setPlainText(before);
-        pelorin::replaceChangedText(editor, after);
+        editor.replaceChangedText(after);
         QCOMPARE(documentText(*editor.document()), stored);
         // A second pass with the same text finds nothing to change.
         QSignalSpy textChanged(&editor, &QPlainTextEdit::textChanged);
-        pelorin::replaceChangedText(editor, after);
+        editor.replaceChangedText(after);
         QCOMPARE(textChanged.count(), 0);
     }
 
@@ -162,7 +165,7 @@ private slots:
     void replaceChangedTextKeepsScrollAndSelection() {
         QFETCH(int, changedLine);
         QFETCH(QString, replacement);
-        QPlainTextEdit editor;
+        pelorin::CodeEditor editor;
         editor.setReadOnly(true);
         editor.resize(320, 240);
         const QString before = numberedLines(300, "line: ");
@@ -182,7 +185,7 @@ private slots:
         QStringList lines = before.split(u'\n');
         lines[changedLine - 1] = replacement;
         const QString after = lines.join(u'\n');
-        pelorin::replaceChangedText(editor, after);
+        editor.replaceChangedText(after);
         QCoreApplication::processEvents();
 
         QCOMPARE(documentText(*editor.document()), after);

@@ -8,7 +8,7 @@
 // within the trimmed part and never between the halves of a surrogate pair,
 // and must be where the clamped position falls when the trimmed text is
 // walked by Qt's own trimming, line splitting and code point decoding.
-#include "TextUtil.h"
+#include "TextPosition.h"
 
 #include <QList>
 #include <QString>

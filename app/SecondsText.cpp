@@ -1,0 +1,12 @@
+#include "SecondsText.h"
+
+namespace pelorin {
+
+QString secondsText(qint32 elapsedMs, const QLocale& locale) {
+    const float seconds = static_cast<float>(static_cast<double>(static_cast<float>(elapsedMs)) / 1000.0);
+    QLocale format = locale;
+    format.setNumberOptions(format.numberOptions() | QLocale::OmitGroupSeparator);
+    return format.toString(static_cast<double>(seconds), 'g', 7);
+}
+
+}  // namespace pelorin

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace pelorin {
+
+// A place in a text: 1-based line, and 1-based column in UTF-16 units.
+struct TextPosition {
+    int line = 1;
+    int column = 1;
+};
+
+// Maps a position the compiler reported in untrimmedText.trimmed() (1-based
+// line and column, lines split at '\n', columns counting Unicode code points
+// as libsass does) to the same place in untrimmedText itself: the leading
+// white space the trim removed shifts the lines and, on the first line, the
+// columns; characters outside the Basic Multilingual Plane before the column
+// count twice. Lines past the end clamp to the last line, columns to one past
+// the line's end; any int values are safe.
+TextPosition mapTrimmedPosition(const QString& untrimmedText, int line, int column);
+
+}  // namespace pelorin
