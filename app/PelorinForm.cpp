@@ -249,6 +249,7 @@ void PelorinForm::InitializeComponent() {
     // Chrome events: drag handles, glyph buttons and link labels. The chrome
     // labels keep their presses; Beta's must not reach TopBar and start a drag.
     topBarHandles = new DragHandles(this);
+    topBarHandles->setObjectName("topBarHandles");
     for (QWidget* handle : {static_cast<QWidget*>(TopBar), static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title)})
         topBarHandles->add(handle);
     connect(topBarHandles, &DragHandles::mouseDown, this, &PelorinForm::TopBar_MouseDown);

@@ -134,6 +134,7 @@ void VantorAbout::InitializeComponent() {
 
     // Drag handles; the chrome labels and the description keep their presses to themselves.
     dragHandles = new DragHandles(this);
+    dragHandles->setObjectName("dragHandles");
     for (QWidget* handle : {static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title),
                             static_cast<QWidget*>(CopyrightLabel), static_cast<QWidget*>(Border),
                             static_cast<QWidget*>(this)})
@@ -154,7 +155,8 @@ void VantorAbout::InitializeComponent() {
     // (the web address by its own, with "Open Website" as its description).
     Logo->setAccessibleName("PELORIN logo");
     Close->setAccessibleName("Close");
-    Border->setAccessibleName("About Vantor");
+    Border->setAccessibleName("Product details");
+    setAccessibleName("About Vantor");
 
 
     // Window: frameless, fixed size, centred on its screen.

@@ -380,6 +380,8 @@ private slots:
             QVERIFY2(iface, qPrintable(w->objectName()));
             QVERIFY2(!iface->text(QAccessible::Name).trimmed().isEmpty(), qPrintable(w->objectName()));
         }
+        QCOMPARE(QAccessible::queryAccessibleInterface(&dialog)->text(QAccessible::Name), QString("About Vantor"));
+        QCOMPARE(dialog.windowTitle(), QString("VantorAbout"));
         QAccessibleInterface* web = QAccessible::queryAccessibleInterface(dialog.findChild<QWidget*>("WebUrl"));
         QCOMPARE(int(web->role()), int(QAccessible::Link));
         QCOMPARE(web->text(QAccessible::Name), QString(VANTOR_WEBSITE_URL));
