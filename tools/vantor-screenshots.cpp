@@ -1,7 +1,8 @@
 // Renders the main window and the about dialog off screen and saves them as
 // main-window.png, main-window-error.png (a compiler error marked in the
-// editor), main-window-focus.png (the keyboard focus on "About Vantor") and
-// about-dialog.png in the folder given as argument.
+// editor), main-window-focus.png (the keyboard focus on "About Vantor"),
+// about-dialog.png and about-dialog-focus.png (the focus on the web address)
+// in the folder given as argument.
 #include "PelorinForm.h"
 #include "VantorAbout.h"
 
@@ -65,6 +66,16 @@ int main(int argc, char** argv) {
             QApplication::processEvents(QEventLoop::AllEvents, 10);
         focused.findChild<QWidget*>("CopyrightLabel")->setFocus(Qt::TabFocusReason);
         ok = save(focused, folder, "main-window-focus.png");
+    }
+    if (ok) {
+        pelorin::VantorAbout focusedAbout;
+        focusedAbout.show();
+        focusedAbout.activateWindow();
+        QDeadlineTimer deadline(2000);
+        while (!focusedAbout.isActiveWindow() && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        focusedAbout.findChild<QWidget*>("WebUrl")->setFocus(Qt::TabFocusReason);
+        ok = save(focusedAbout, folder, "about-dialog-focus.png");
     }
     return ok ? 0 : 1;
 }
