@@ -381,7 +381,7 @@ void PelorinForm::InitializeComponent() {
     connect(CssEditorCtxSAllCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxSAllCopy_Click);
     connect(CssEditorCtxDownload, &QAction::triggered, this, &PelorinForm::CssEditorCtxDownload_Click);
 
-    // Window: frameless, fixed size, centred on its screen.
+    // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("PelorinForm");
     setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle("PELORIN | Vantor v2.5.1");

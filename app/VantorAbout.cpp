@@ -158,8 +158,7 @@ void VantorAbout::InitializeComponent() {
     Border->setAccessibleName("Product details");
     setAccessibleName("About Vantor");
 
-
-    // Window: frameless, fixed size, centred on its screen.
+    // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("VantorAbout");
     setWindowTitle("VantorAbout");
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
