@@ -2,8 +2,12 @@
 
 #include "ExportsFolder.h"
 #include "Chrome.h"
+#include "ChromeLabel.h"
 #include "CodeEditor.h"
+#include "DragHandles.h"
 #include "Options.h"
+#include "ScreenPlacement.h"
+#include "ScssFileDrop.h"
 #include "ScssHighlighter.h"
 #include "DocumentText.h"
 #include "SecondsText.h"
@@ -14,8 +18,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QUrl>
 #include <QFrame>
@@ -24,10 +30,12 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <initializer_list>
 #include <tuple>
 #include <utility>
 
@@ -69,17 +77,17 @@ void PelorinForm::InitializeComponent() {
     TopBar = new QWidget;
     Title = new QLabel;
     OptionsBar = new QWidget;
-    Close = new QLabel;
+    Close = new ChromeLabel(QAccessible::Button);
     Logo = new QLabel;
     SassEditor = new CodeEditor;
     CssEditor = new CodeEditor;
     Border = new QFrame;
     Footer = new QWidget;
-    Minimize = new QLabel;
+    Minimize = new ChromeLabel(QAccessible::Button);
     Status = new QLabel;
-    MessageBox = new QLabel;
-    CopyrightLabel = new QLabel;
-    ExportsFolderLabel = new QLabel;
+    MessageBox = new ChromeLabel(QAccessible::StaticText);
+    CopyrightLabel = new ChromeLabel(QAccessible::Link);
+    ExportsFolderLabel = new ChromeLabel(QAccessible::Link);
     splitContainer1 = new QSplitter(Qt::Horizontal);
     Panel1 = new QWidget;
     Panel2 = new QWidget;
@@ -146,7 +154,7 @@ void PelorinForm::InitializeComponent() {
     topBarDock->addStretch(1);
     topBarDock->addWidget(Close);
 
-    for (QLabel* label : {Beta, ExportsFolderLabel, CopyrightLabel, Minimize, Title})
+    for (QLabel* label : std::initializer_list<QLabel*>{Beta, ExportsFolderLabel, CopyrightLabel, Minimize, Title})
         label->adjustSize();
 
     // Message strip. The layout keeps the message line sized to its text,
@@ -160,6 +168,8 @@ void PelorinForm::InitializeComponent() {
     MessageBox->setContentsMargins(6, 6, 6, 6);
     MessageBox->setFont(codeFont(8.25));
     setForeground(MessageBox, LightSalmon);
+    // Clicked to reach the error; not a stop on the way round with Tab.
+    MessageBox->setFocusPolicy(Qt::NoFocus);
     addChild(OptionsBar, MessageBox);
     auto* messageLayout = new QHBoxLayout(OptionsBar);
     messageLayout->setContentsMargins(0, 0, 0, 0);
@@ -238,15 +248,49 @@ void PelorinForm::InitializeComponent() {
     new ScssHighlighter(SassEditor->document(), ScssHighlighter::Mode::Scss);
     new ScssHighlighter(CssEditor->document(), ScssHighlighter::Mode::Css);
 
-    // Chrome events: drag handles, glyph buttons and link labels. Presses on
-    // the strip's other children must not reach TopBar and start a drag.
+    // Chrome events: drag handles, glyph buttons and link labels. The chrome
+    // labels keep their presses; Beta's must not reach TopBar and start a drag.
+    topBarHandles = new DragHandles(this);
+    topBarHandles->setObjectName("topBarHandles");
     for (QWidget* handle : {static_cast<QWidget*>(TopBar), static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title)})
-        handle->installEventFilter(this);
-    for (QLabel* label : {Minimize, Close, CopyrightLabel, ExportsFolderLabel, MessageBox}) {
-        label->installEventFilter(this);
-        label->setAttribute(Qt::WA_NoMousePropagation);
-    }
+        topBarHandles->add(handle);
+    connect(topBarHandles, &DragHandles::mouseDown, this, &PelorinForm::TopBar_MouseDown);
+    connect(topBarHandles, &DragHandles::mouseMove, this, &PelorinForm::TopBar_MouseMove);
+    connect(topBarHandles, &DragHandles::mouseUp, this, &PelorinForm::TopBar_MouseUp);
     Beta->setAttribute(Qt::WA_NoMousePropagation);
+    connect(Minimize, &ChromeLabel::clicked, this, &PelorinForm::Minimize_Click);
+    connect(Minimize, &ChromeLabel::mouseEntered, this, &PelorinForm::Minimize_MouseEnter);
+    connect(Minimize, &ChromeLabel::mouseLeft, this, &PelorinForm::Minimize_MouseLeave);
+    connect(Close, &ChromeLabel::clicked, this, &PelorinForm::Close_Click);
+    connect(Close, &ChromeLabel::mouseEntered, this, &PelorinForm::Close_MouseEnter);
+    connect(Close, &ChromeLabel::mouseLeft, this, &PelorinForm::Close_MouseLeave);
+    connect(CopyrightLabel, &ChromeLabel::clicked, this, &PelorinForm::CopyrightLabel_Click);
+    connect(CopyrightLabel, &ChromeLabel::mouseEntered, this, &PelorinForm::CopyrightLabel_MouseEnter);
+    connect(CopyrightLabel, &ChromeLabel::mouseLeft, this, &PelorinForm::CopyrightLabel_MouseLeave);
+    connect(ExportsFolderLabel, &ChromeLabel::clicked, this, &PelorinForm::ExportsFolderLabel_Click);
+    connect(ExportsFolderLabel, &ChromeLabel::mouseEntered, this, &PelorinForm::ExportsFolderLabel_MouseEnter);
+    connect(ExportsFolderLabel, &ChromeLabel::mouseLeft, this, &PelorinForm::ExportsFolderLabel_MouseLeave);
+    connect(MessageBox, &ChromeLabel::clicked, this, &PelorinForm::MessageBox_Click);
+
+    // What screen readers announce. Labels that show their own text are
+    // announced by it; the message line and the status line by their text
+    // and what they are.
+    TopBar->setAccessibleName("Title bar");
+    Logo->setAccessibleName("PELORIN logo");
+    Minimize->setAccessibleName("Minimize");
+    Close->setAccessibleName("Close");
+    OptionsBar->setAccessibleName("Message bar");
+    MessageBox->setAccessibleDescription("Compiler message");
+    Border->setAccessibleName("Vantor");
+    splitContainer1->setAccessibleName("Editors");
+    Panel1->setAccessibleName("SCSS");
+    Panel2->setAccessibleName("CSS");
+    SassEditor->setAccessibleName("SCSS editor");
+    SassEditor->setAccessibleDescription("SCSS input");
+    CssEditor->setAccessibleName("CSS editor");
+    CssEditor->setAccessibleDescription("CSS output");
+    Footer->setAccessibleName("Status bar");
+    Status->setAccessibleDescription("Compile time");
 
     // SCSS editor menu: editor commands, then the conversion options.
     EditorOptions = new QMenu(this);
@@ -339,7 +383,7 @@ void PelorinForm::InitializeComponent() {
     connect(CssEditorCtxSAllCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxSAllCopy_Click);
     connect(CssEditorCtxDownload, &QAction::triggered, this, &PelorinForm::CssEditorCtxDownload_Click);
 
-    // Window: frameless, fixed size, centred on its screen.
+    // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("PelorinForm");
     setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle("PELORIN | Vantor v2.5.1");
@@ -349,77 +393,36 @@ void PelorinForm::InitializeComponent() {
     addChild(this, TopBar);
     addChild(this, OptionsBar);
     addChild(this, Border);
-    move(centredOnScreen(this));
+    move(placeOnScreen(this));
+
+    // Keyboard: Tab goes round the editors and the chrome labels (inside the
+    // SCSS editor it inserts a tab, so Ctrl+Tab moves on from anywhere).
+    setTabOrder(CssEditor, ExportsFolderLabel);
+    setTabOrder(ExportsFolderLabel, CopyrightLabel);
+    setTabOrder(CopyrightLabel, Minimize);
+    setTabOrder(Minimize, Close);
+    SassEditor->setFocus();
+    auto shortcut = [this](const char* name, std::initializer_list<QKeySequence> keys, auto handler) {
+        auto* s = new QShortcut(this);
+        s->setObjectName(name);
+        s->setKeys(QList<QKeySequence>(keys));
+        connect(s, &QShortcut::activated, this, handler);
+    };
+    shortcut("NextControl", {QKeySequence(Qt::CTRL | Qt::Key_Tab)}, [this] { focusNextPrevChild(true); });
+    shortcut("PreviousControl",
+             {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab)},
+             [this] { focusNextPrevChild(false); });
+    shortcut("ContextMenuKey", {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)},
+             &PelorinForm::openContextMenuAtCaret);
+    shortcut("Quit", {QKeySequence(Qt::CTRL | Qt::Key_Q)}, &PelorinForm::Close_Click);
 
     // The sample goes in before the handler is attached: building converts nothing.
     SassEditor->setPlainText(resourceText(":/PelorinForm/SassEditor.Text"));
     connect(SassEditor, &QPlainTextEdit::textChanged, this, &PelorinForm::SassEditor_TextChanged);
-}
-
-bool PelorinForm::eventFilter(QObject* watched, QEvent* event) {
-    const bool handle = watched == TopBar || watched == Logo || watched == Title;
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-        if (handle) {
-            TopBar_MouseDown(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
-            return true;
-        }
-        // A press on a button label is taken, so that its release comes back here.
-        event->accept();
-        return true;
-    case QEvent::MouseMove:
-        if (handle) {
-            TopBar_MouseMove(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
-            return true;
-        }
-        break;
-    case QEvent::MouseButtonRelease: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (handle) {
-            TopBar_MouseUp(static_cast<QWidget*>(watched), mouse);
-            return true;
-        }
-        const bool click = mouse->button() == Qt::LeftButton &&
-                           static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint());
-        if (click) {
-            if (watched == Minimize)
-                Minimize_Click();
-            else if (watched == Close)
-                Close_Click();
-            else if (watched == CopyrightLabel)
-                CopyrightLabel_Click();
-            else if (watched == ExportsFolderLabel)
-                ExportsFolderLabel_Click();
-            else if (watched == MessageBox)
-                MessageBox_Click();
-        }
-        return true;
-    }
-    case QEvent::Enter:
-        if (watched == Minimize)
-            Minimize_MouseEnter();
-        else if (watched == Close)
-            Close_MouseEnter();
-        else if (watched == CopyrightLabel)
-            CopyrightLabel_MouseEnter();
-        else if (watched == ExportsFolderLabel)
-            ExportsFolderLabel_MouseEnter();
-        break;
-    case QEvent::Leave:
-        if (watched == Minimize)
-            Minimize_MouseLeave();
-        else if (watched == Close)
-            Close_MouseLeave();
-        else if (watched == CopyrightLabel)
-            CopyrightLabel_MouseLeave();
-        else if (watched == ExportsFolderLabel)
-            ExportsFolderLabel_MouseLeave();
-        break;
-    default:
-        break;
-    }
-    return QWidget::eventFilter(watched, event);
+    sassEditorDrop = new ScssFileDrop(SassEditor);
+    sassEditorDrop->setObjectName("sassEditorDrop");
+    connect(sassEditorDrop, &ScssFileDrop::fileDropped, this, &PelorinForm::SassEditor_DragDrop);
+    connect(sassEditorDrop, &ScssFileDrop::dropRefused, this, &PelorinForm::SassEditor_DropRefused);
 }
 
 void PelorinForm::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
@@ -489,6 +492,42 @@ void PelorinForm::ExportsFolderLabel_MouseEnter() {
 void PelorinForm::ExportsFolderLabel_MouseLeave() {
     ExportsFolderLabel->setFont(chrome::uiFont(8.25));
     ExportsFolderLabel->setCursor(Qt::ArrowCursor);
+}
+
+void PelorinForm::SassEditor_DragDrop(const QString& path, const QString& text) {
+    // The folder first, so that the conversion of the new text resolves its
+    // @imports there (the compiler follows the program's working directory).
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir::setCurrent(folder)) {
+        setMessage("ERROR : Could not open " + QDir::toNativeSeparators(path) + ": its folder " +
+                   QDir::toNativeSeparators(folder) + " cannot be entered");
+        return;
+    }
+    Title->setToolTip("@import folder: " + QDir::toNativeSeparators(folder));
+    // One edit, so one undo step and one conversion; the same text from another
+    // folder converts once all the same, since its @imports may now differ.
+    const int before = conversions;
+    QTextCursor cursor(SassEditor->document());
+    cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(text);
+    cursor.endEditBlock();
+    if (conversions == before)
+        Compile();
+    SassEditor->moveCursor(QTextCursor::Start);
+}
+
+void PelorinForm::SassEditor_DropRefused(const QString& reason) {
+    setMessage("ERROR : " + reason);
+}
+
+void PelorinForm::openContextMenuAtCaret() {
+    QWidget* focused = focusWidget();
+    if (focused != SassEditor && focused != CssEditor)
+        return;
+    // A keyboard request, which the editor places at its caret.
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+    QApplication::sendEvent(focused, &request);
 }
 
 void PelorinForm::SassEditor_TextChanged() {

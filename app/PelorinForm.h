@@ -17,7 +17,10 @@ class QSplitter;
 
 namespace pelorin {
 
+class ChromeLabel;
 class CodeEditor;
+class DragHandles;
+class ScssFileDrop;
 
 // The main window: SCSS editor on the left, live CSS on the right, the
 // compiler's error in the message line and the conversion time in the status line.
@@ -31,10 +34,6 @@ public:
     // Conversions run since construction; lets tests prove one per text change.
     int conversionCount() const { return conversions; }
 
-protected:
-    // Routes the chrome's mouse and hover events to the handlers below.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void InitializeComponent();
     // One full conversion of the SCSS editor's text with the current options.
@@ -43,6 +42,13 @@ private:
     void convertSource();
 
     void SassEditor_TextChanged();
+    // A file dropped on the SCSS editor: its folder becomes the one relative
+    // @imports resolve against, and its text replaces the editor's as one edit.
+    void SassEditor_DragDrop(const QString& path, const QString& text);
+    // A drop that opened nothing says why in the message line.
+    void SassEditor_DropRefused(const QString& reason);
+    // The focused editor's context menu, opened at its caret (Menu key, Shift+F10).
+    void openContextMenuAtCaret();
     // Shows a text in the message line, sized to fit.
     void setMessage(const QString& text);
     // Marks the compiler's error position in the SCSS editor, or clears the mark.
@@ -105,15 +111,15 @@ private:
     QWidget* TopBar = nullptr;
     QLabel* Title = nullptr;
     QWidget* OptionsBar = nullptr;
-    QLabel* Close = nullptr;
+    ChromeLabel* Close = nullptr;
     QLabel* Logo = nullptr;
     CodeEditor* SassEditor = nullptr;
     CodeEditor* CssEditor = nullptr;
     QFrame* Border = nullptr;
     QWidget* Footer = nullptr;
-    QLabel* Minimize = nullptr;
+    ChromeLabel* Minimize = nullptr;
     QLabel* Status = nullptr;
-    QLabel* MessageBox = nullptr;
+    ChromeLabel* MessageBox = nullptr;
     QMenu* EditorOptions = nullptr;
     QMenu* outputStyleToolStripMenuItem = nullptr;
     QAction* nestedToolStripMenuItem = nullptr;
@@ -145,15 +151,18 @@ private:
     QAction* CtxUndo = nullptr;
     QAction* CtxRedo = nullptr;
     QAction* toolStripSeparator2 = nullptr;
-    QLabel* CopyrightLabel = nullptr;
+    ChromeLabel* CopyrightLabel = nullptr;
     QAction* CssEditorCtxDownload = nullptr;
     QAction* toolStripSeparator3 = nullptr;
     QAction* sourceMapEmbedToolStripMenuItem = nullptr;
-    QLabel* ExportsFolderLabel = nullptr;
+    ChromeLabel* ExportsFolderLabel = nullptr;
     QSplitter* splitContainer1 = nullptr;
     QLabel* Beta = nullptr;
     QWidget* Panel1 = nullptr;
     QWidget* Panel2 = nullptr;
+    // Reports the mouse on TopBar, Logo and Title to the TopBar_ handlers.
+    DragHandles* topBarHandles = nullptr;
+    ScssFileDrop* sassEditorDrop = nullptr;
 
     bool dragging = false;
     QPoint offset;

@@ -1,6 +1,9 @@
 #include "VantorAbout.h"
 
 #include "Chrome.h"
+#include "ChromeLabel.h"
+#include "DragHandles.h"
+#include "ScreenPlacement.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -10,6 +13,8 @@
 #include <QMouseEvent>
 #include <QUrl>
 #include <QWindow>
+
+#include <initializer_list>
 
 #ifndef VANTOR_WEBSITE_URL
 #error "VANTOR_WEBSITE_URL must be defined by the build"
@@ -38,15 +43,15 @@ void VantorAbout::InitializeComponent() {
 
     Logo = new QLabel;
     Title = new QLabel;
-    Close = new QLabel;
+    Close = new ChromeLabel(QAccessible::Button);
     CopyrightLabel = new QLabel;
     Border = new QFrame;
-    WebUrl = new QLabel;
+    WebUrl = new ChromeLabel(QAccessible::Link);
     Description = new QLabel;
-    LibsassLink = new QLabel;
+    LibsassLink = new ChromeLabel(QAccessible::Link);
 
     // The notice-style labels: padding 5, muted text, arrow cursor.
-    for (QLabel* label : {WebUrl, CopyrightLabel, Description}) {
+    for (QLabel* label : std::initializer_list<QLabel*>{WebUrl, CopyrightLabel, Description}) {
         label->setContentsMargins(5, 5, 5, 5);
         label->setFont(uiFont(8.25));
         setForeground(label, MutedLink);
@@ -87,8 +92,8 @@ void VantorAbout::InitializeComponent() {
     LibsassLink->setText("Libsass - Sass Compiler");
     LibsassLink->setFont(uiFont(8.25, true));
     setForeground(LibsassLink, MutedLink);
+    LibsassLink->setActiveColor(Silver);
     LibsassLink->setCursor(Qt::PointingHandCursor);
-    LibsassLink->setFocusPolicy(Qt::StrongFocus);
     addChild(Border, LibsassLink);
 
     Description->setObjectName("Description");
@@ -107,7 +112,7 @@ void VantorAbout::InitializeComponent() {
     Close->move(inside + QPoint(422, 0));
     addChild(Border, Close);
 
-    for (QLabel* label : {LibsassLink, Description, Close})
+    for (QLabel* label : std::initializer_list<QLabel*>{LibsassLink, Description, Close})
         label->adjustSize();
     // The link continues the description's sentence on its text row: it starts
     // where the description's text (with its closing blank) ends, on the row
@@ -124,20 +129,36 @@ void VantorAbout::InitializeComponent() {
     addChild(this, Logo);
     addChild(this, Title);
     addChild(this, Border);
-    for (QLabel* label : {WebUrl, CopyrightLabel, Title})
+    for (QLabel* label : std::initializer_list<QLabel*>{WebUrl, CopyrightLabel, Title})
         label->adjustSize();
 
-    // Drag handles; the other labels keep their presses to themselves.
+    // Drag handles; the chrome labels and the description keep their presses to themselves.
+    dragHandles = new DragHandles(this);
+    dragHandles->setObjectName("dragHandles");
     for (QWidget* handle : {static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title),
                             static_cast<QWidget*>(CopyrightLabel), static_cast<QWidget*>(Border),
                             static_cast<QWidget*>(this)})
-        handle->installEventFilter(this);
-    for (QLabel* label : {Close, WebUrl, LibsassLink})
-        label->installEventFilter(this);
-    for (QLabel* label : {Close, WebUrl, Description, LibsassLink})
-        label->setAttribute(Qt::WA_NoMousePropagation);
+        dragHandles->add(handle);
+    connect(dragHandles, &DragHandles::mouseDown, this, &VantorAbout::TopBar_MouseDown);
+    connect(dragHandles, &DragHandles::mouseMove, this, &VantorAbout::TopBar_MouseMove);
+    connect(dragHandles, &DragHandles::mouseUp, this, &VantorAbout::TopBar_MouseUp);
+    Description->setAttribute(Qt::WA_NoMousePropagation);
+    connect(Close, &ChromeLabel::clicked, this, &VantorAbout::Close_Click);
+    connect(Close, &ChromeLabel::mouseEntered, this, &VantorAbout::Close_MouseEnter);
+    connect(Close, &ChromeLabel::mouseLeft, this, &VantorAbout::Close_MouseLeave);
+    connect(WebUrl, &ChromeLabel::clicked, this, &VantorAbout::WebUrl_Click);
+    connect(WebUrl, &ChromeLabel::mouseEntered, this, &VantorAbout::WebUrl_MouseEnter);
+    connect(WebUrl, &ChromeLabel::mouseLeft, this, &VantorAbout::WebUrl_MouseLeave);
+    connect(LibsassLink, &ChromeLabel::clicked, this, &VantorAbout::LibsassLink_LinkClicked);
 
-    // Window: frameless, fixed size, centred on its screen.
+    // What screen readers announce; the labels with text are announced by it
+    // (the web address by its own, with "Open Website" as its description).
+    Logo->setAccessibleName("PELORIN logo");
+    Close->setAccessibleName("Close");
+    Border->setAccessibleName("Product details");
+    setAccessibleName("About Vantor");
+
+    // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("VantorAbout");
     setWindowTitle("VantorAbout");
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
@@ -145,75 +166,15 @@ void VantorAbout::InitializeComponent() {
     setBackground(this, DialogBackground);
     setForeground(this, TitleText);
     setFixedSize(460, 290);
-    move(centredOnScreen(this));
-}
+    move(placeOnScreen(this));
 
-bool VantorAbout::eventFilter(QObject* watched, QEvent* event) {
-    const bool handle = watched == Logo || watched == Title || watched == CopyrightLabel ||
-                        watched == Border || watched == this;
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-        if (handle) {
-            TopBar_MouseDown(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
-            return true;
-        }
-        if (watched == LibsassLink && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-            chrome::setForeground(LibsassLink, chrome::Silver);
-        if (watched == Close || watched == WebUrl || watched == LibsassLink) {
-            event->accept();
-            return true;
-        }
-        break;
-    case QEvent::MouseMove:
-        if (handle) {
-            TopBar_MouseMove(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
-            return true;
-        }
-        break;
-    case QEvent::MouseButtonRelease: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (handle) {
-            TopBar_MouseUp(static_cast<QWidget*>(watched), mouse);
-            return true;
-        }
-        if (watched == LibsassLink)
-            chrome::setForeground(LibsassLink, chrome::MutedLink);
-        const bool click = mouse->button() == Qt::LeftButton &&
-                           static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint());
-        if (click && watched == Close)
-            Close_Click();
-        else if (click && watched == WebUrl)
-            WebUrl_Click();
-        else if (click && watched == LibsassLink)
-            LibsassLink_LinkClicked();
-        return true;
-    }
-    case QEvent::KeyPress:
-        if (watched == LibsassLink) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
-                LibsassLink_LinkClicked();
-                return true;
-            }
-        }
-        break;
-    case QEvent::Enter:
-        if (watched == Close)
-            Close_MouseEnter();
-        else if (watched == WebUrl)
-            WebUrl_MouseEnter();
-        break;
-    case QEvent::Leave:
-        if (watched == Close)
-            Close_MouseLeave();
-        else if (watched == WebUrl)
-            WebUrl_MouseLeave();
-        break;
-    default:
-        break;
-    }
-    return QDialog::eventFilter(watched, event);
+    // Keyboard: the close glyph, then the two links, and round again. The
+    // close glyph has the focus when the dialog opens, so Return or Space
+    // closes it as a click does; Esc closes it too (the dialog's own reject,
+    // which hides it).
+    setTabOrder(Close, WebUrl);
+    setTabOrder(WebUrl, LibsassLink);
+    Close->setFocus();
 }
 
 void VantorAbout::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {

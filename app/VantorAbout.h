@@ -10,6 +10,9 @@ class QMouseEvent;
 
 namespace pelorin {
 
+class ChromeLabel;
+class DragHandles;
+
 // The about dialog: logo, product title, copyright notice, the product's web
 // address and a one-line description ending in a link to libsass. Frameless
 // like the main window and dragged by its logo, title, notice or free area.
@@ -19,10 +22,6 @@ class VantorAbout : public QDialog {
 public:
     VantorAbout();
     ~VantorAbout() override;
-
-protected:
-    // Routes the dialog's mouse and hover events to the handlers below.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void InitializeComponent();
@@ -44,12 +43,15 @@ private:
 
     QLabel* Logo = nullptr;
     QLabel* Title = nullptr;
-    QLabel* Close = nullptr;
+    ChromeLabel* Close = nullptr;
     QLabel* CopyrightLabel = nullptr;
     QFrame* Border = nullptr;
-    QLabel* WebUrl = nullptr;
+    ChromeLabel* WebUrl = nullptr;
     QLabel* Description = nullptr;
-    QLabel* LibsassLink = nullptr;
+    ChromeLabel* LibsassLink = nullptr;
+    // Reports the mouse on the logo, the title, the notice, the frame and the
+    // dialog itself to the TopBar_ handlers.
+    DragHandles* dragHandles = nullptr;
 
     bool dragging = false;
     QPoint offset;

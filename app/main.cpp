@@ -1,3 +1,4 @@
+#include "ApplicationSetup.h"
 #include "PelorinForm.h"
 
 #include <QApplication>
@@ -31,10 +32,7 @@ int main(int argc, char** argv) {
     // One style on every desktop, chosen before the first window exists.
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Vantor");
-    QApplication::setOrganizationName("PELORIN");
-    QApplication::setApplicationVersion("3.0.1.0");
-    QApplication::setApplicationDisplayName("PELORIN | Vantor");
+    pelorin::setUpApplication();
 
     pelorin::PelorinForm window;
     window.show();

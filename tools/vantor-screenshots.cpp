@@ -1,10 +1,13 @@
 // Renders the main window and the about dialog off screen and saves them as
 // main-window.png, main-window-error.png (a compiler error marked in the
-// editor) and about-dialog.png in the folder given as argument.
+// editor), main-window-focus.png (the keyboard focus on "About Vantor"),
+// about-dialog.png and about-dialog-focus.png (the focus on the web address)
+// in the folder given as argument.
 #include "PelorinForm.h"
 #include "VantorAbout.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QPlainTextEdit>
 #include <QStyleFactory>
@@ -52,6 +55,27 @@ int main(int argc, char** argv) {
         QTextCursor cursor = sass->document()->find("40%");
         cursor.insertText("$amount");
         ok = save(window, folder, "main-window-error.png");
+    }
+    if (ok) {
+        // A fresh window, whose focus shows once it is active.
+        pelorin::PelorinForm focused;
+        focused.show();
+        focused.activateWindow();
+        QDeadlineTimer deadline(2000);
+        while (!focused.isActiveWindow() && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        focused.findChild<QWidget*>("CopyrightLabel")->setFocus(Qt::TabFocusReason);
+        ok = save(focused, folder, "main-window-focus.png");
+    }
+    if (ok) {
+        pelorin::VantorAbout focusedAbout;
+        focusedAbout.show();
+        focusedAbout.activateWindow();
+        QDeadlineTimer deadline(2000);
+        while (!focusedAbout.isActiveWindow() && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        focusedAbout.findChild<QWidget*>("WebUrl")->setFocus(Qt::TabFocusReason);
+        ok = save(focusedAbout, folder, "about-dialog-focus.png");
     }
     return ok ? 0 : 1;
 }

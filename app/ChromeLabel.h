@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QAccessible>
+#include <QColor>
+#include <QLabel>
+
+namespace pelorin {
+
+// A label of the windows' own chrome that acts like a control: a left click
+// released over it, or Return, Enter or Space while it has the focus, emits
+// clicked(); the mouse entering and leaving emit mouseEntered() and
+// mouseLeft(). Presses are kept, so they never reach a drag handle behind it.
+// While it has the keyboard focus it draws a thin light outline inside its
+// own rectangle, so neither its size nor its look at rest changes. Screen
+// readers see it with the role given (a button or a link) and can press it.
+class ChromeLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    explicit ChromeLabel(QAccessible::Role role = QAccessible::Button, QWidget* parent = nullptr);
+
+    QAccessible::Role accessibleRole() const { return role; }
+
+    // The text colour while the left button is held on it, as a link shows
+    // it; invalid (the default) keeps the colour unchanged.
+    void setActiveColor(const QColor& color) { activeColor = color; }
+
+    // Whether the focus outline is shown: the label has the focus and got it
+    // from the keyboard or the program, not from a click or the window
+    // becoming active.
+    bool showsFocus() const;
+
+public slots:
+    // Acts as a click does.
+    void click();
+
+signals:
+    void clicked();
+    void mouseEntered();
+    void mouseLeft();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void setHeld(bool held);
+
+    QAccessible::Role role;
+    QColor activeColor;
+    QColor restColor;
+    bool held = false;
+    bool keyboardFocus = false;
+};
+
+}  // namespace pelorin

@@ -1,0 +1,92 @@
+#include "ScssFileDrop.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace pelorin {
+namespace {
+
+bool carriesLocalFiles(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls())
+        return false;
+    const QList<QUrl> urls = mime->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+}  // namespace
+
+ScssFileDrop::ScssFileDrop(QPlainTextEdit* editor) : QObject(editor) {
+    // Drops land on the viewport, which hands them to the editor.
+    editor->viewport()->installEventFilter(this);
+}
+
+bool ScssFileDrop::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (!carriesLocalFiles(drag->mimeData()))
+            break;
+        // Taken whatever it holds, so that the drop can say why it opens nothing.
+        drag->setDropAction(Qt::CopyAction);
+        drag->accept();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* dropped = static_cast<QDropEvent*>(event);
+        if (!carriesLocalFiles(dropped->mimeData()))
+            break;
+        dropped->setDropAction(Qt::CopyAction);
+        dropped->accept();
+        drop(dropped->mimeData()->urls());
+        return true;
+    }
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void ScssFileDrop::drop(const QList<QUrl>& urls) {
+    if (urls.size() != 1) {
+        emit dropRefused(QString("Could not open the %1 dropped items: drop one .scss or .css file").arg(urls.size()));
+        return;
+    }
+    const QString path = QDir::toNativeSeparators(urls.first().toLocalFile());
+    const QFileInfo info(urls.first().toLocalFile());
+    auto refuse = [&](const QString& why) { emit dropRefused("Could not open " + path + ": " + why); };
+    if (info.isDir())
+        return refuse("it is a folder; drop one .scss or .css file");
+    if (!info.exists())
+        return refuse("there is no such file");
+    const QString suffix = info.suffix().toLower();
+    if (suffix != "scss" && suffix != "css")
+        return refuse("only .scss and .css files can be opened");
+    if (info.size() > MaxFileSize)
+        return refuse("it is larger than 10 MB");
+
+    QFile file(info.absoluteFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(file.errorString());
+    // One byte more than allowed tells a file that grew since it was measured.
+    const QByteArray bytes = file.read(MaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return refuse(file.errorString());
+    if (bytes.size() > MaxFileSize)
+        return refuse("it is larger than 10 MB");
+    // A byte-order mark at the start is dropped; a NUL would cut the compiler's copy short.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(bytes);
+    if (utf8.hasError() || text.contains(QChar(0)))
+        return refuse("it is not UTF-8 text");
+    emit fileDropped(info.absoluteFilePath(), text);
+}
+
+}  // namespace pelorin
