@@ -1,0 +1,16 @@
+// The limits of libsass that its error texts do not name, each with the usual
+// way round it, kept in one table.
+//
+// Compiled into the library; nothing here is exported.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace VantorCompiler {
+
+// libsass's error text, followed by one sentence when the text shows one of
+// the limits in the table; else the text exactly as libsass wrote it.
+std::string withHint(std::string_view error);
+
+}  // namespace VantorCompiler
