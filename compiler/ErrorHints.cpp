@@ -9,7 +9,7 @@ bool startsWith(std::string_view text, std::string_view prefix) { return text.su
 
 // 'Invalid CSS after "...a { width: math": expected expression (e.g. 1px, bold),
 // was ".div(10px, 3); }"': a module function called as libsass cannot parse it.
-bool moduleFunction(std::string_view error) {
+bool moduleFunction(std::string_view error, bool) {
     if (!startsWith(error, "Invalid CSS after \""))
         return false;
     const std::size_t expected = error.find("\": expected ");
@@ -29,11 +29,11 @@ bool moduleFunction(std::string_view error) {
     return false;
 }
 
-bool rangeMediaQuery(std::string_view error) {
+bool rangeMediaQuery(std::string_view error, bool) {
     return contains(error, "unclosed parenthesis in media query expression");
 }
 
-bool spaceSeparatedColour(std::string_view error) {
+bool spaceSeparatedColour(std::string_view error, bool) {
     for (std::string_view f : {"rgb", "rgba", "hsl", "hsla"}) {
         const std::string function = "Function " + std::string(f) + " is missing argument $";
         if (startsWith(error, function))
@@ -43,11 +43,14 @@ bool spaceSeparatedColour(std::string_view error) {
            startsWith(error, "overloaded function `hsla` given wrong number of arguments");
 }
 
-// libsass evaluates CSS min() and max() itself and fails inside on mixed units.
-bool mixedUnitMinMax(std::string_view error) { return startsWith(error, "Internal Error: Incompatible units"); }
+// libsass evaluates CSS min() and max() itself and fails inside on mixed units,
+// an internal error without a place; arithmetic on them fails at its place.
+bool mixedUnitMinMax(std::string_view error, bool placed) {
+    return !placed && startsWith(error, "Incompatible units: ");
+}
 
 struct Hint {
-    bool (*matches)(std::string_view error);
+    bool (*matches)(std::string_view error, bool placed);
     const char* sentence;
 };
 
@@ -69,10 +72,10 @@ const Hint Hints[] = {
 
 }  // namespace
 
-std::string withHint(std::string_view error) {
+std::string withHint(std::string_view error, bool placed) {
     std::string text(error);
     for (const Hint& hint : Hints) {
-        if (hint.matches(error)) {
+        if (hint.matches(error, placed)) {
             // Its own sentence: libsass's text may end without a full stop.
             while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
                 text.pop_back();

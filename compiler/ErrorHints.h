@@ -10,7 +10,8 @@
 namespace VantorCompiler {
 
 // libsass's error text, followed by one sentence when the text shows one of
-// the limits in the table; else the text exactly as libsass wrote it.
-std::string withHint(std::string_view error);
+// the limits in the table; else the text exactly as libsass wrote it. placed:
+// libsass named the error's line.
+std::string withHint(std::string_view error, bool placed);
 
 }  // namespace VantorCompiler

@@ -165,6 +165,20 @@ TextPlace keywordStart(std::string_view text, TextPlace place, const std::vector
     return place;
 }
 
+TextPlace lastKeywordBefore(std::string_view text, TextPlace place, std::string_view keyword) {
+    const std::size_t at = offsetOf(text, place);
+    if (at == std::string_view::npos)
+        return place;
+    const std::string word = "@" + std::string(keyword);
+    for (std::size_t found = text.rfind(word, at); found != std::string_view::npos;
+         found = found ? text.rfind(word, found - 1) : std::string_view::npos) {
+        const std::size_t end = found + word.size();
+        if (end >= text.size() || !isNameChar(static_cast<unsigned char>(text[end])))
+            return placeOf(text, found);
+    }
+    return place;
+}
+
 ModuleRule findModuleRule(std::string_view text, Syntax syntax) {
     ModuleRule rule;
     bool statementStart = true;
@@ -285,12 +299,27 @@ std::vector<LeftoverVariable> findLeftoverVariables(std::string_view css, std::s
         LeftoverVariable v;
         v.name = f.name;
         v.property = std::string(property);
-        for (std::size_t at = scss.find(value); !value.empty() && at != std::string_view::npos;
-             at = scss.find(value, at + 1)) {
-            if (inCode[at]) {
+        // The value as written after this property first, after any property next.
+        for (const bool sameProperty : {true, false}) {
+            for (std::size_t at = value.empty() ? std::string_view::npos : scss.find(value);
+                 at != std::string_view::npos && v.place.line == 0; at = scss.find(value, at + 1)) {
+                if (!inCode[at])
+                    continue;
+                std::size_t before = at;
+                while (before > 0 && isSpace(scss[before - 1]))
+                    --before;
+                if (before == 0 || scss[before - 1] != ':')
+                    continue;
+                --before;
+                while (before > 0 && isSpace(scss[before - 1]))
+                    --before;
+                if (sameProperty && (before < property.size() ||
+                                     scss.substr(before - property.size(), property.size()) != property))
+                    continue;
                 v.place = placeOf(scss, at + (f.dollar - valueStart));
-                break;
             }
+            if (v.place.line != 0)
+                break;
         }
         result.push_back(std::move(v));
     }

@@ -31,6 +31,10 @@ std::size_t offsetOf(std::string_view text, TextPlace place);
 // the text; else place itself. keywords are without '@'.
 TextPlace keywordStart(std::string_view text, TextPlace place, const std::vector<std::string_view>& keywords);
 
+// The place of the nearest "@keyword" that begins before place; else place
+// itself. libsass places @warn and @debug somewhere in or after their message.
+TextPlace lastKeywordBefore(std::string_view text, TextPlace place, std::string_view keyword);
+
 struct ModuleRule {
     std::string_view name;  // "@use" or "@forward"; empty when none was found
     TextPlace place;
@@ -43,7 +47,8 @@ ModuleRule findModuleRule(std::string_view text, Syntax syntax);
 struct LeftoverVariable {
     std::string name;      // "$a"
     std::string property;  // "width"
-    // Where the declaration's value is written in the SCSS text; 0:0 when the
+    // Where the variable is written in the SCSS text: in the first value equal
+    // to the CSS's after that property, else after any property; 0:0 when the
     // value cannot be found there as the CSS shows it.
     TextPlace place;
 };

@@ -209,14 +209,23 @@ std::vector<StderrMessage> parseStderr(std::string_view input) {
             text.assign(kind.data(), kind.size());
             text += ':';
             places.push_back(place);
+        } else if (startsWith(line, "Warning: ") || debugHeader(line, place, message)) {
+            // One line each, without a body.
+            if (startsWith(line, "Warning: ")) {
+                text = "WARNING:";
+                append(text, line.substr(9));
+            } else {
+                text = "DEBUG:";
+                append(text, message);
+                places.push_back(place);
+            }
+            lines.next();
+            messages.push_back(finish(std::move(text), places, offset));
+            continue;
         } else if (headerWithMessage(line, kind, message)) {
             text.assign(kind.data(), kind.size());
             text += ':';
             append(text, message);
-        } else if (debugHeader(line, place, message)) {
-            text = "DEBUG:";
-            append(text, message);
-            places.push_back(place);
         } else {
             // Unknown: this line and the unknown ones up to a blank line or a header.
             append(text, line);

@@ -6,7 +6,8 @@
 //   WARNING on line L, column C of PATH:                   ended by a blank line
 //   DEPRECATION WARNING: MESSAGE                            message lines, possibly
 //   WARNING: MESSAGE                                        "        on line L[:C] of PATH"
-//   Warning: MESSAGE                                        and "from line ..." lines
+//                                                           and "from line ..." lines
+//   Warning: MESSAGE                                        one line each
 //   PATH:L DEBUG: MESSAGE
 // Anything else is kept as it stands, one message per run of non-blank lines.
 //

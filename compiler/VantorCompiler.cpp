@@ -143,7 +143,7 @@ const char* compile(CompilerOptions options) {
             } else {
                 conversion->css = copyString(response.css);
                 if (response.error)
-                    conversion->error = copyString(withHint(*response.error));
+                    conversion->error = copyString(withHint(*response.error, position(response.error_line) != 0));
                 conversion->errorLine = position(response.error_line);
                 conversion->errorColumn = position(response.error_column);
                 conversion->errorFile = response.error_file;

@@ -164,6 +164,7 @@ struct WarningSink {
 };
 
 struct WarningFunction {
+    const char* keyword;
     const char* prefix;
     WarningSink* sink;
 };
@@ -209,11 +210,11 @@ Sass_Value* warningFunction(const Sass_Value* args, Sass_Function_Entry entry, S
         Sass_Callee_Entry callee = sass_compiler_get_callee_entry(compiler, i);
         const char* path = sass_callee_get_path(callee);
         if (path && path == TextPath) {
-            const TextPlace at = keywordStart(
-                *sink.text,
-                {static_cast<std::uint32_t>(sass_callee_get_line(callee)),
-                 static_cast<std::uint32_t>(sass_callee_get_column(callee))},
-                {"warn", "debug", "include"});
+            const TextPlace place{static_cast<std::uint32_t>(sass_callee_get_line(callee)),
+                                  static_cast<std::uint32_t>(sass_callee_get_column(callee))};
+            // The @warn or @debug itself, else the @include or call that leads to it.
+            const TextPlace at = i + 1 == depth ? lastKeywordBefore(*sink.text, place, function->keyword)
+                                                : keywordStart(*sink.text, place, {"include"});
             w.line = at.line;
             w.column = at.column;
             break;
@@ -301,8 +302,8 @@ std::string convert(const Request& request) {
     WarningSink sink;
     sink.text = &*request.input;
     sink.capture = &capture;
-    WarningFunction warn{"WARNING: ", &sink};
-    WarningFunction debug{"DEBUG: ", &sink};
+    WarningFunction warn{"warn", "WARNING: ", &sink};
+    WarningFunction debug{"debug", "DEBUG: ", &sink};
     // The options own the list and its entries from here on.
     Sass_Function_List functions = sass_make_function_list(2);
     sass_function_set_list_entry(functions, 0, sass_make_function("@warn($message)", warningFunction, &warn));
