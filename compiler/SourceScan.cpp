@@ -181,6 +181,9 @@ TextPlace lastKeywordBefore(std::string_view text, TextPlace place, std::string_
 
 ModuleRule findModuleRule(std::string_view text, Syntax syntax) {
     ModuleRule rule;
+    // Most texts never name either; only those are walked.
+    if (text.find("@use") == std::string_view::npos && text.find("@forward") == std::string_view::npos)
+        return rule;
     bool statementStart = true;
     walk(text, syntax, [&](std::size_t i, bool code) {
         const char c = text[i];

@@ -114,8 +114,17 @@ public:
             return;
         std::cerr.flush();
         std::fflush(stderr);
-        saved_ = fcntl(2, F_DUPFD_CLOEXEC, 3);
+        // With standard error closed there is nothing to restore; with it open
+        // but not copyable, it is left alone.
+        const bool open = fcntl(2, F_GETFD) != -1;
+        saved_ = open ? fcntl(2, F_DUPFD_CLOEXEC, 3) : -1;
+        if (open && saved_ < 0)
+            return;
         active_ = dup2(captureFd, 2) == 2;
+        if (!active_ && saved_ >= 0) {
+            close(saved_);
+            saved_ = -1;
+        }
     }
     ~StderrCapture() { stop(); }
     StderrCapture(const StderrCapture&) = delete;
@@ -321,8 +330,13 @@ std::string convert(const Request& request) {
     capture.stop();
     std::vector<StderrMessage> printed;
     std::size_t printedCount = 0;
-    if (captured)
+    if (captured) {
         readCaptured(printed, printedCount, written);
+        // Give the memory back until the next conversion.
+        if (ftruncate(captureFd, 0) != 0) {
+            // Emptied again before the next conversion anyway.
+        }
+    }
 
     // Both kinds in the order they arose: a message printed before a @warn ran
     // began before the offset that @warn saw.
