@@ -141,12 +141,18 @@ std::size_t offsetOf(std::string_view text, TextPlace place) {
             return std::string_view::npos;
         i = end + 1;
     }
+    // Continuation bytes belong to the character before them; placeOf counts
+    // none, so stray ones at the start of a line are passed over too.
+    auto skipContinuation = [&] {
+        while (i < text.size() && isContinuation(static_cast<unsigned char>(text[i])))
+            ++i;
+    };
+    skipContinuation();
     for (std::uint32_t column = 1; column < place.column; ++column) {
         if (i >= text.size() || text[i] == '\n')
             return std::string_view::npos;
         ++i;
-        while (i < text.size() && isContinuation(static_cast<unsigned char>(text[i])))
-            ++i;
+        skipContinuation();
     }
     return i <= text.size() ? i : std::string_view::npos;
 }
@@ -210,7 +216,9 @@ ModuleRule findModuleRule(std::string_view text, Syntax syntax) {
     return rule;
 }
 
-std::vector<LeftoverVariable> findLeftoverVariables(std::string_view css, std::string_view scss) {
+std::vector<LeftoverVariable> findLeftoverVariables(std::string_view css, std::string_view scss, std::size_t most,
+                                                    std::size_t& count) {
+    count = 0;
     struct Found {
         std::size_t statement;  // where its statement begins in css
         std::size_t dollar;     // where the variable begins in css
@@ -270,6 +278,8 @@ std::vector<LeftoverVariable> findLeftoverVariables(std::string_view css, std::s
     });
     close(css.size());
 
+    if (closed.empty())
+        return {};
     // Where the SCSS text is not a comment, to look for values there only.
     std::vector<bool> inCode(scss.size(), false);
     walk(scss, Syntax::Scss, [&](std::size_t i, bool) {
@@ -298,6 +308,8 @@ std::vector<LeftoverVariable> findLeftoverVariables(std::string_view css, std::s
         const std::string_view value = css.substr(valueStart, valueEnd - valueStart);
         const std::string key = std::string(property) + ':' + std::string(value) + '|' + f.name;
         if (!seen.insert(key).second)
+            continue;
+        if (count++ >= most)
             continue;
         LeftoverVariable v;
         v.name = f.name;

@@ -55,7 +55,8 @@ struct LeftoverVariable {
 
 // Declarations of css whose value still holds a Sass variable ($name outside
 // strings, comments and attribute selectors), each declaration once, located
-// in scss.
-std::vector<LeftoverVariable> findLeftoverVariables(std::string_view css, std::string_view scss);
+// in scss: the first most of them, while count gets the number of all.
+std::vector<LeftoverVariable> findLeftoverVariables(std::string_view css, std::string_view scss, std::size_t most,
+                                                    std::size_t& count);
 
 }  // namespace VantorCompiler

@@ -281,7 +281,11 @@ void readCaptured(std::vector<StderrMessage>& kept, std::size_t& count, std::siz
 void addLeftoverVariables(WarningCollector& warnings, const char* css, const std::string& text) {
     if (!css || !std::strchr(css, '$'))
         return;
-    for (const LeftoverVariable& v : findLeftoverVariables(css, text)) {
+    std::size_t count = 0;
+    const std::vector<LeftoverVariable> found =
+        findLeftoverVariables(css, text, warnings.full() ? 0 : WarningCollector::MaxKept, count);
+    warnings.skip(count - found.size());
+    for (const LeftoverVariable& v : found) {
         std::string message = "WARNING: " + v.name + " is left as text in the CSS of " + v.property +
                               ": libsass copies calc() and custom property values as written. Interpolate the "
                               "Sass part instead, as in calc(#{$a * 2} + 1vw).";

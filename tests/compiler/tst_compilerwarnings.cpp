@@ -204,6 +204,15 @@ private slots:
         QCOMPARE(r.warnings.last(), QString::fromUtf8("0:0 \xE2\x80\xA6 and 2900 more warnings"));
     }
 
+    void manyLeftoverVariablesAreBounded() {
+        const Result r = convert("$a: 1px;\n@for $i from 1 through 300 { .c#{$i} { w: calc($a + #{$i}px); } }");
+        QVERIFY(!r.cssNull);
+        QCOMPARE(r.warnings.size(), 101);
+        // Interpolated per rule, so the value as the CSS shows it is not in the text.
+        QCOMPARE(r.warnings.first(), "0:0 " + leftover("$a", "w"));
+        QCOMPARE(r.warnings.last(), QString::fromUtf8("0:0 \xE2\x80\xA6 and 200 more warnings"));
+    }
+
     void longWarningTextsAreCut() {
         const Result r = convert("@warn \"" + QByteArray(100000, 'x') + "\";\n@warn \"" + QByteArray(3000, 'y') + "\";");
         QCOMPARE(r.warnings.size(), 2);
