@@ -141,7 +141,8 @@ std::string number(std::uint32_t v) { return std::to_string(v); }
 
 // Turns a message and its places into one StderrMessage: the first place in the
 // converted text wins, else the message names the first place it has.
-StderrMessage finish(std::string text, const std::vector<Place>& places, std::size_t offset) {
+StderrMessage finish(std::string text, const std::vector<Place>& places, std::size_t offset,
+                     std::string_view directory) {
     StderrMessage m;
     m.offset = offset;
     for (const Place& p : places) {
@@ -156,8 +157,12 @@ StderrMessage finish(std::string text, const std::vector<Place>& places, std::si
         const Place& p = places.front();
         text += " (on line " + number(p.line);
         if (!p.path.empty()) {
+            std::string_view path = p.path;
+            if (!directory.empty() && path.size() > directory.size() + 1 && startsWith(path, directory) &&
+                path[directory.size()] == '/')
+                path.remove_prefix(directory.size() + 1);
             text += " of ";
-            text.append(p.path.data(), p.path.size());
+            text.append(path.data(), path.size());
         }
         text += ')';
     }
@@ -191,7 +196,7 @@ bool blank(std::string_view s) { return trimmed(s).empty(); }
 
 }  // namespace
 
-std::vector<StderrMessage> parseStderr(std::string_view input) {
+std::vector<StderrMessage> parseStderr(std::string_view input, std::string_view directory) {
     std::vector<StderrMessage> messages;
     Lines lines(input);
     while (!lines.atEnd()) {
@@ -220,7 +225,7 @@ std::vector<StderrMessage> parseStderr(std::string_view input) {
                 places.push_back(place);
             }
             lines.next();
-            messages.push_back(finish(std::move(text), places, offset));
+            messages.push_back(finish(std::move(text), places, offset, directory));
             continue;
         } else if (headerWithMessage(line, kind, message)) {
             text.assign(kind.data(), kind.size());
@@ -234,7 +239,7 @@ std::vector<StderrMessage> parseStderr(std::string_view input) {
                 append(text, lines.peek());
                 lines.next();
             }
-            messages.push_back(finish(std::move(text), places, offset));
+            messages.push_back(finish(std::move(text), places, offset, directory));
             continue;
         }
         lines.next();
@@ -246,7 +251,7 @@ std::vector<StderrMessage> parseStderr(std::string_view input) {
                 append(text, lines.peek());
             lines.next();
         }
-        messages.push_back(finish(std::move(text), places, offset));
+        messages.push_back(finish(std::move(text), places, offset, directory));
     }
     return messages;
 }

@@ -1,7 +1,7 @@
 // Reads what libsass 3.6.5 writes about a conversion: the warnings it prints to
 // standard error, and the trace lines of its error messages.
 //
-// The warning formats met in libsass 3.6.5:
+// The warning formats of libsass 3.6.5:
 //   DEPRECATION WARNING on line L[, column C][ of PATH]:   then message lines,
 //   WARNING on line L, column C of PATH:                   ended by a blank line
 //   DEPRECATION WARNING: MESSAGE                            message lines, possibly
@@ -9,7 +9,9 @@
 //                                                           and "from line ..." lines
 //   Warning: MESSAGE                                        one line each
 //   PATH:L DEBUG: MESSAGE
-// Anything else is kept as it stands, one message per run of non-blank lines.
+// The worker overrides @warn and @debug, so their own output (WARNING: with a
+// trace, PATH:L DEBUG:) only shows if that fails. Anything else is kept as it
+// stands, one message per run of non-blank lines.
 //
 // Compiled into the worker; pure functions, nothing here is exported.
 #pragma once
@@ -39,7 +41,8 @@ struct StderrMessage {
 
 // Splits text into libsass's messages, in order. Never drops a non-blank line:
 // what it cannot read comes back as a message at 0:0 with the line's own text.
-std::vector<StderrMessage> parseStderr(std::string_view text);
+// Paths below directory (libsass's working directory) are named relative to it.
+std::vector<StderrMessage> parseStderr(std::string_view text, std::string_view directory = {});
 
 // The innermost position in the converted text named by a libsass error
 // message's trace ("on line L:C of stdin", "from line L:C of stdin"). False when

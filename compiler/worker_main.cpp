@@ -241,6 +241,8 @@ Sass_Value* warningFunction(const Sass_Value* args, Sass_Function_Entry entry, S
 // libsass's messages on standard error, read back in chunks that end at a
 // blank line: the first ones kept, all counted.
 void readCaptured(std::vector<StderrMessage>& kept, std::size_t& count, std::size_t size) {
+    char cwd[4096];
+    const std::string_view directory = getcwd(cwd, sizeof cwd) ? std::string_view(cwd) : std::string_view();
     std::string buffer;
     std::size_t base = 0;  // offset of buffer[0]
     std::size_t readTo = 0;
@@ -266,7 +268,7 @@ void readCaptured(std::vector<StderrMessage>& kept, std::size_t& count, std::siz
             else if (buffer.size() < 4 * CaptureChunk)
                 continue;  // one message longer than a chunk: read on
         }
-        for (StderrMessage& m : parseStderr(std::string_view(buffer).substr(0, end))) {
+        for (StderrMessage& m : parseStderr(std::string_view(buffer).substr(0, end), directory)) {
             if (count++ < WarningCollector::MaxKept) {
                 m.offset += base;
                 kept.push_back(std::move(m));

@@ -94,6 +94,7 @@ const QMap<QString, QByteArray> Partials{
     {"_broken.scss", ".y {\n  b: ;\n}\n"},
     {"_mod.scss", "@use \"config\";\n.z { a: b; }\n"},
     {"_fwd.scss", "@forward \"x\";\n"},
+    {"_dep.scss", ".p { q: #fff + 1; }\n@mixin dm { r: red; @debug \"in dm\"; }\n"},
 };
 
 }  // namespace
@@ -181,6 +182,13 @@ private slots:
         // At the @include and the call in the text; the partial's own @warn at 0:0, naming its file and line.
         QCOMPARE(r.warnings, (QStringList{"0:0 WARNING: partial top (on line 5 of _part.scss)",
                                           "3:3 WARNING: in partial mixin 3", "4:6 WARNING: in pf"}));
+    }
+
+    void deprecationsOfImportedFiles() {
+        PartialsDir dir(Partials);
+        const Result r = convert("@import \"dep\";\na { @include dm; }");
+        QCOMPARE(r.warnings, (QStringList{"0:0 " + OperationWarning + " (on line 1 of _dep.scss)",
+                                          "2:5 DEBUG: in dm"}));
     }
 
     void manyWarningsAreBounded() {

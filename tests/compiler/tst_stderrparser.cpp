@@ -131,6 +131,16 @@ private slots:
         QCOMPARE(describe(parse(input)), messages);
     }
 
+    void pathsBelowTheDirectoryAreRelative() {
+        const QByteArray input = "DEPRECATION WARNING on line 1 of /w/d/_a.scss:\nm\n\n"
+                                 "DEPRECATION WARNING on line 2 of /w/dx/_b.scss:\nm\n\n"
+                                 "/w/d/sub/_c.scss:3 DEBUG: 4\n";
+        QCOMPARE(describe(VantorCompiler::parseStderr(std::string_view(input.constData(), std::size_t(input.size())), "/w/d")),
+                 (QStringList{"0:0 DEPRECATION WARNING: m (on line 1 of _a.scss)",
+                              "0:0 DEPRECATION WARNING: m (on line 2 of /w/dx/_b.scss)",
+                              "0:0 DEBUG: 4 (on line 3 of sub/_c.scss)"}));
+    }
+
     void offsetsMarkWhereEachBegan() {
         const QByteArray input = "\nWARNING: a\n\nstdin:2 DEBUG: b\nodd\n";
         const std::vector<StderrMessage> m = parse(input);
