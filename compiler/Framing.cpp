@@ -1,6 +1,8 @@
 #include "Framing.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace VantorCompiler {
 namespace framing {
@@ -105,15 +107,28 @@ std::string encodeRequest(const Request& request) {
     return frame;
 }
 
-std::string encodeResponse(const char* css, const char* error, std::uint32_t line, std::uint32_t column) {
+std::string encodeResponse(const char* css, const char* error, std::uint32_t line, std::uint32_t column,
+                           const char* errorFile, const std::vector<Warning>& warnings) {
     const std::size_t cssSize = stringSize(css);
     const std::size_t errorSize = stringSize(error);
+    const std::size_t fileSize = stringSize(errorFile);
+    const std::size_t count = std::min<std::size_t>(warnings.size(), MaxWarnings);
+    std::size_t warningBytes = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        warningBytes += 12 + warnings[i].text.size();
     std::string frame(HeaderSize, '\0');
-    frame.reserve(HeaderSize + 16 + cssSize + errorSize);
+    frame.reserve(HeaderSize + 24 + cssSize + errorSize + fileSize + warningBytes);
     putString(frame, css, cssSize);
     putString(frame, error, errorSize);
     putU32(frame, line);
     putU32(frame, column);
+    putString(frame, errorFile, fileSize);
+    putU32(frame, static_cast<std::uint32_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        putString(frame, warnings[i].text.data(), warnings[i].text.size());
+        putU32(frame, warnings[i].line);
+        putU32(frame, warnings[i].column);
+    }
     finish(frame);
     return frame;
 }
@@ -132,8 +147,21 @@ bool decodeRequest(const unsigned char* data, std::size_t size, Request& request
 
 bool decodeResponse(const unsigned char* data, std::size_t size, Response& response) {
     Reader in(data, size);
-    return in.string(response.css) && in.string(response.error) && in.u32(response.error_line) &&
-           in.u32(response.error_column) && in.atEnd();
+    std::uint32_t count;
+    if (!in.string(response.css) || !in.string(response.error) || !in.u32(response.error_line) ||
+        !in.u32(response.error_column) || !in.string(response.error_file) || !in.u32(count) || count > MaxWarnings)
+        return false;
+    response.warnings.clear();
+    response.warnings.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::optional<std::string> text;
+        Warning w;
+        if (!in.string(text) || !text || !in.u32(w.line) || !in.u32(w.column))
+            return false;
+        w.text = std::move(*text);
+        response.warnings.push_back(std::move(w));
+    }
+    return in.atEnd();
 }
 
 }  // namespace framing

@@ -7,7 +7,9 @@
 //
 //   request:  i32 output_style, u8 source_map_embed, i32 indent_type,
 //             i32 indent_width, string input
-//   response: string css, string error, u32 error_line, u32 error_column
+//   response: string css, string error, u32 error_line, u32 error_column,
+//             string error_file, u32 warning count, then per warning:
+//             string text (never null), u32 line, u32 column
 //
 // Compiled into both the library and the worker; nothing here is exported.
 #pragma once
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace VantorCompiler {
 namespace framing {
@@ -24,6 +27,8 @@ constexpr std::uint32_t NullString = 0xFFFFFFFFu;
 constexpr std::size_t HeaderSize = 4;
 // Largest payload either side accepts; a longer announced length is a broken peer.
 constexpr std::uint32_t MaxPayload = 1u << 30;
+// Most warnings one response carries: the kept ones and a last "… and N more".
+constexpr std::uint32_t MaxWarnings = 101;
 
 struct Request {
     std::int32_t output_style = 0;
@@ -33,17 +38,28 @@ struct Request {
     std::optional<std::string> input;
 };
 
+struct Warning {
+    std::string text;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+};
+
 struct Response {
     std::optional<std::string> css;
     std::optional<std::string> error;
     std::uint32_t error_line = 0;
     std::uint32_t error_column = 0;
+    // The file of the error when it is not the converted text.
+    std::optional<std::string> error_file;
+    std::vector<Warning> warnings;
 };
 
 // Whole frames, header included.
 std::string encodeRequest(const Request& request);
 // The text pointers may be null. Saves building std::strings on the worker side.
-std::string encodeResponse(const char* css, const char* error, std::uint32_t line, std::uint32_t column);
+// At most MaxWarnings warnings are written; the caller keeps within that.
+std::string encodeResponse(const char* css, const char* error, std::uint32_t line, std::uint32_t column,
+                           const char* errorFile = nullptr, const std::vector<Warning>& warnings = {});
 
 // The payload length announced by a header of HeaderSize bytes.
 std::uint32_t payloadLength(const unsigned char* header);

@@ -1,6 +1,8 @@
 #include "VantorCompiler.h"
 
+#include "ErrorHints.h"
 #include "Framing.h"
+#include "SourceScan.h"
 #include "WorkerProcess.h"
 
 #include <chrono>
@@ -10,6 +12,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace VantorCompiler {
@@ -73,6 +76,17 @@ std::int32_t position(std::uint32_t value) {
     return value > 0x7FFFFFFFu ? 0 : static_cast<std::int32_t>(value);
 }
 
+// The refusal of a module system rule, found in the text or, imported, in the CSS.
+std::string moduleRuleText(std::string_view rule, bool imported) {
+    std::string text(rule);
+    text += imported ? " (in an imported file) is not supported here" : " is not supported here";
+    text +=
+        ": libsass, the compiler this program uses, predates the Sass module system (@use, @forward, and built-in "
+        "modules such as sass:math). Use @import and the global functions instead (math.div(a, b) \xE2\x86\x92 a / b, "
+        "map.get \xE2\x86\x92 map-get).";
+    return text;
+}
+
 // The caller hands over a malloc'd text; it is released on every way out.
 struct InputRelease {
     char* text;
@@ -97,6 +111,16 @@ const char* compile(CompilerOptions options) {
             return FailureText;
         }
 
+        // libsass would copy these rules into the CSS as if they were plain CSS.
+        const ModuleRule rule = findModuleRule(options.input, Syntax::Scss);
+        if (!rule.name.empty()) {
+            conversion->error = copyString(moduleRuleText(rule.name, false));
+            conversion->errorLine = position(rule.place.line);
+            conversion->errorColumn = position(rule.place.column);
+            current = conversion.release();
+            return nullptr;
+        }
+
         framing::Request request;
         request.output_style = options.output_style;
         request.source_map_embed = options.source_map_embed;
@@ -110,12 +134,25 @@ const char* compile(CompilerOptions options) {
 
         WorkerProcess::Exchange reply = worker().exchange(frame, TimeLimit);
         switch (reply.outcome) {
-        case WorkerProcess::Outcome::Answered:
-            conversion->css = copyString(reply.response.css);
-            conversion->error = copyString(reply.response.error);
-            conversion->errorLine = position(reply.response.error_line);
-            conversion->errorColumn = position(reply.response.error_column);
+        case WorkerProcess::Outcome::Answered: {
+            const framing::Response& response = reply.response;
+            const ModuleRule imported =
+                response.css ? findModuleRule(*response.css, Syntax::Css) : ModuleRule();
+            if (!imported.name.empty()) {
+                conversion->error = copyString(moduleRuleText(imported.name, true));
+            } else {
+                conversion->css = copyString(response.css);
+                if (response.error)
+                    conversion->error = copyString(withHint(*response.error, position(response.error_line) != 0));
+                conversion->errorLine = position(response.error_line);
+                conversion->errorColumn = position(response.error_column);
+                conversion->errorFile = response.error_file;
+            }
+            conversion->warnings.reserve(response.warnings.size());
+            for (const framing::Warning& w : response.warnings)
+                conversion->warnings.push_back({w.text, position(w.line), position(w.column)});
             break;
+        }
         case WorkerProcess::Outcome::TimedOut:
             conversion->error = copyString(std::string(TimeLimitText));
             break;

@@ -60,16 +60,24 @@ struct CompilerOptions {
 };
 
 // Converts options.input. Returns the CSS, null when there is none (a Sass
-// error, a stylesheet stopped at the time limit, a libsass crash: read the
-// reason with error()), or the fixed failure text
+// error, a stylesheet stopped at the time limit, a libsass crash, a stylesheet
+// of the Sass module system: read the reason with error()), or the fixed
+// failure text
 // "ERROR : Unhandled compiler error occurred please contact supplier" for a
 // record with an output style outside 0..3 or an indent width outside
 // 0..MaxIndentWidth. An empty text gives null and leaves no conversion live.
+// libsass predates the module system and would copy its rules into the CSS as
+// they stand: a text with a @use or @forward statement is not converted, and
+// a conversion whose CSS still holds one (from an @import'ed file) gives null.
 VANTOR_COMPILER_API const char* compile(CompilerOptions options);
 
 // The live conversion's error text, or null when it reported none or when no
-// conversion is live: libsass's own text for a Sass error, else the library's
-// for a conversion stopped at the time limit ("Compilation stopped after 2
+// conversion is live: libsass's own text for a Sass error (followed by one
+// sentence of the library's where the text shows a known limit of libsass,
+// such as range media queries, and the usual way round it), else the
+// library's for a @use or @forward refused ("@use is not supported here:
+// ...", at the rule, or at 0 for one from an imported file), for a conversion
+// stopped at the time limit ("Compilation stopped after 2
 // seconds: ..."), for a crash of the compiler ("The Sass compiler failed on
 // this input (SIGSEGV). Your text is unchanged.") or for a worker that cannot
 // be started (naming its path and the system's reason).
@@ -101,7 +109,11 @@ VANTOR_COMPILER_API const char* error_file();
 // warning_line() and warning_column() are 1-based and count in the text
 // compile() was given as error_line() does; 0 for an index out of range and
 // for a warning that arose outside that text (its text then names the file
-// and line).
+// and line). A warning inside a mixin or function sits at the innermost
+// @include or call in the text; column 1 when libsass names only the line.
+// At most 100 are kept, then one last "… and N more warnings" at 0. The
+// library adds warnings of its own: a Sass variable left as text in the CSS
+// (libsass copies calc() as written).
 VANTOR_COMPILER_API std::int32_t warning_count();
 VANTOR_COMPILER_API const char* warning_text(std::int32_t index);
 VANTOR_COMPILER_API std::int32_t warning_line(std::int32_t index);

@@ -7,7 +7,10 @@
 // or crash on some inputs; the library times out or reaps this process then,
 // so here nothing is guarded beyond keeping each failure inside this process.
 #include "Framing.h"
+#include "SourceScan.h"
+#include "StderrParser.h"
 #include "VantorCompiler.h"
+#include "WarningCollector.h"
 
 #include <sass.h>
 
@@ -15,15 +18,20 @@
 #include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VANTOR_WORKER_ASAN 1
@@ -44,6 +52,7 @@ extern "C" const char* __asan_default_options() {
 
 namespace {
 
+using namespace VantorCompiler;
 using namespace VantorCompiler::framing;
 
 constexpr std::size_t StackSize = std::size_t(256) << 20;
@@ -89,6 +98,203 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// libsass writes its own warnings to standard error. During a conversion that
+// descriptor is a memory file, read back afterwards; captureFd stays open
+// between conversions and is emptied before each.
+int captureFd = -1;
+// Bytes of standard error parsed at a time.
+constexpr std::size_t CaptureChunk = std::size_t(256) << 10;
+
+class StderrCapture {
+public:
+    StderrCapture() {
+        if (captureFd < 0)
+            captureFd = memfd_create("vantor-stderr", MFD_CLOEXEC);
+        if (captureFd < 0 || ftruncate(captureFd, 0) != 0 || lseek(captureFd, 0, SEEK_SET) != 0)
+            return;
+        std::cerr.flush();
+        std::fflush(stderr);
+        // With standard error closed there is nothing to restore; with it open
+        // but not copyable, it is left alone.
+        const bool open = fcntl(2, F_GETFD) != -1;
+        saved_ = open ? fcntl(2, F_DUPFD_CLOEXEC, 3) : -1;
+        if (open && saved_ < 0)
+            return;
+        active_ = dup2(captureFd, 2) == 2;
+        if (!active_ && saved_ >= 0) {
+            close(saved_);
+            saved_ = -1;
+        }
+    }
+    ~StderrCapture() { stop(); }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+    bool active() const { return active_; }
+    // Bytes written so far; with std::cerr unbuffered, all of libsass's so far.
+    std::size_t written() const {
+        const off_t at = active_ ? lseek(captureFd, 0, SEEK_CUR) : 0;
+        return at > 0 ? static_cast<std::size_t>(at) : 0;
+    }
+    void stop() {
+        if (!active_)
+            return;
+        std::cerr.flush();
+        std::cerr.clear();
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            dup2(saved_, 2);
+            close(saved_);
+        } else {
+            close(2);
+        }
+        saved_ = -1;
+        active_ = false;
+    }
+
+private:
+    int saved_ = -1;
+    bool active_ = false;
+};
+
+struct PendingWarning {
+    std::size_t offset;  // standard error written before it
+    std::string text;
+    std::uint32_t line;
+    std::uint32_t column;
+};
+
+// What the @warn and @debug functions see of the conversion.
+struct WarningSink {
+    const std::string* text = nullptr;
+    const StderrCapture* capture = nullptr;
+    std::vector<PendingWarning> kept;  // the first ones, in order
+    std::size_t count = 0;             // all of them
+};
+
+struct WarningFunction {
+    const char* keyword;
+    const char* prefix;
+    WarningSink* sink;
+};
+
+// Paths below the working directory as libsass prints them, relative.
+std::string consolePath(const char* path) {
+    std::string p = path ? path : "";
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) {
+        std::string dir = std::string(cwd) + "/";
+        if (p.compare(0, dir.size(), dir) == 0)
+            p.erase(0, dir.size());
+    }
+    return p;
+}
+
+// The message of @warn or @debug as libsass would print it.
+std::string messageText(const Sass_Value* value) {
+    if (!value)
+        return std::string();
+    if (sass_value_is_string(value))
+        return sass_string_get_value(value) ? sass_string_get_value(value) : "";
+    Sass_Value* text = sass_value_stringify(value, false, Precision);
+    std::string result = text && sass_value_is_string(text) && sass_string_get_value(text)
+                             ? sass_string_get_value(text)
+                             : "";
+    if (text)
+        sass_delete_value(text);
+    return result;
+}
+
+// Overrides @warn and @debug: keeps the message and the innermost place of the
+// call chain in the converted text.
+Sass_Value* warningFunction(const Sass_Value* args, Sass_Function_Entry entry, Sass_Compiler* compiler) {
+    const auto* function = static_cast<const WarningFunction*>(sass_function_get_cookie(entry));
+    WarningSink& sink = *function->sink;
+    if (sink.count++ >= WarningCollector::MaxKept)
+        return sass_make_null();
+    PendingWarning w{sink.capture->written(), function->prefix, 0, 0};
+    w.text += messageText(sass_list_get_length(args) > 0 ? sass_list_get_value(args, 0) : nullptr);
+    const std::size_t depth = sass_compiler_get_callee_stack_size(compiler);
+    for (std::size_t i = depth; i-- > 0;) {
+        Sass_Callee_Entry callee = sass_compiler_get_callee_entry(compiler, i);
+        const char* path = sass_callee_get_path(callee);
+        if (path && path == TextPath) {
+            const TextPlace place{static_cast<std::uint32_t>(sass_callee_get_line(callee)),
+                                  static_cast<std::uint32_t>(sass_callee_get_column(callee))};
+            // The @warn or @debug itself, else the @include or call that leads to it.
+            const TextPlace at = i + 1 == depth ? lastKeywordBefore(*sink.text, place, function->keyword)
+                                                : keywordStart(*sink.text, place, {"include"});
+            w.line = at.line;
+            w.column = at.column;
+            break;
+        }
+    }
+    if (w.line == 0 && depth > 0) {
+        Sass_Callee_Entry callee = sass_compiler_get_callee_entry(compiler, depth - 1);
+        w.text += " (on line " + std::to_string(sass_callee_get_line(callee)) + " of " +
+                  consolePath(sass_callee_get_path(callee)) + ")";
+    }
+    sink.kept.push_back(std::move(w));
+    return sass_make_null();
+}
+
+// libsass's messages on standard error, read back in chunks that end at a
+// blank line: the first ones kept, all counted.
+void readCaptured(std::vector<StderrMessage>& kept, std::size_t& count, std::size_t size) {
+    char cwd[4096];
+    const std::string_view directory = getcwd(cwd, sizeof cwd) ? std::string_view(cwd) : std::string_view();
+    std::string buffer;
+    std::size_t base = 0;  // offset of buffer[0]
+    std::size_t readTo = 0;
+    while (readTo < size || !buffer.empty()) {
+        if (readTo < size) {
+            const std::size_t want = std::min(CaptureChunk, size - readTo);
+            const std::size_t old = buffer.size();
+            buffer.resize(old + want);
+            const ssize_t n = pread(captureFd, &buffer[old], want, static_cast<off_t>(readTo));
+            if (n <= 0) {
+                buffer.resize(old);
+                size = readTo;
+            } else {
+                buffer.resize(old + static_cast<std::size_t>(n));
+                readTo += static_cast<std::size_t>(n);
+            }
+        }
+        std::size_t end = buffer.size();
+        if (readTo < size) {
+            const std::size_t blank = buffer.rfind("\n\n");
+            if (blank != std::string::npos)
+                end = blank + 2;
+            else if (buffer.size() < 4 * CaptureChunk)
+                continue;  // one message longer than a chunk: read on
+        }
+        for (StderrMessage& m : parseStderr(std::string_view(buffer).substr(0, end), directory)) {
+            if (count++ < WarningCollector::MaxKept) {
+                m.offset += base;
+                kept.push_back(std::move(m));
+            }
+        }
+        buffer.erase(0, end);
+        base += end;
+    }
+}
+
+// Our own warnings about the CSS: Sass variables libsass left in it as text.
+void addLeftoverVariables(WarningCollector& warnings, const char* css, const std::string& text) {
+    if (!css || !std::strchr(css, '$'))
+        return;
+    std::size_t count = 0;
+    const std::vector<LeftoverVariable> found =
+        findLeftoverVariables(css, text, warnings.full() ? 0 : WarningCollector::MaxKept, count);
+    warnings.skip(count - found.size());
+    for (const LeftoverVariable& v : found) {
+        std::string message = "WARNING: " + v.name + " is left as text in the CSS of " + v.property +
+                              ": libsass copies calc() and custom property values as written. Interpolate the "
+                              "Sass part instead, as in calc(#{$a * 2} + 1vw).";
+        warnings.add(message, v.place.line, v.place.column);
+    }
+}
+
 // One conversion with the options the program has always used.
 std::string convert(const Request& request) {
     if (!request.input || request.input->empty())
@@ -106,6 +312,18 @@ std::string convert(const Request& request) {
     sass_option_set_source_map_embed(options, request.source_map_embed ? 1 : 0);
     sass_option_set_output_style(options, StyleTable[request.output_style]);
     sass_option_set_indent(options, indent.c_str());
+
+    StderrCapture capture;
+    WarningSink sink;
+    sink.text = &*request.input;
+    sink.capture = &capture;
+    WarningFunction warn{"warn", "WARNING: ", &sink};
+    WarningFunction debug{"debug", "DEBUG: ", &sink};
+    // The options own the list and its entries from here on.
+    Sass_Function_List functions = sass_make_function_list(2);
+    sass_function_set_list_entry(functions, 0, sass_make_function("@warn($message)", warningFunction, &warn));
+    sass_function_set_list_entry(functions, 1, sass_make_function("@debug($message)", warningFunction, &debug));
+    sass_option_set_c_functions(options, functions);
     sass_data_context_set_options(data, options);
 
     Sass_Compiler* compiler = sass_make_data_compiler(data);
@@ -113,11 +331,60 @@ std::string convert(const Request& request) {
     sass_compiler_execute(compiler);
     sass_delete_compiler(compiler);
 
+    const std::size_t written = capture.written();
+    const bool captured = capture.active();
+    capture.stop();
+    std::vector<StderrMessage> printed;
+    std::size_t printedCount = 0;
+    if (captured) {
+        readCaptured(printed, printedCount, written);
+        // Give the memory back until the next conversion.
+        if (ftruncate(captureFd, 0) != 0) {
+            // Emptied again before the next conversion anyway.
+        }
+    }
+
+    // Both kinds in the order they arose: a message printed before a @warn ran
+    // began before the offset that @warn saw.
+    WarningCollector warnings;
+    std::size_t w = 0;
+    std::size_t p = 0;
+    while (!warnings.full() && (w < sink.kept.size() || p < printed.size())) {
+        if (p < printed.size() && (w == sink.kept.size() || printed[p].offset < sink.kept[w].offset)) {
+            warnings.add(printed[p].text, printed[p].line, printed[p].column);
+            ++p;
+        } else {
+            warnings.add(sink.kept[w].text, sink.kept[w].line, sink.kept[w].column);
+            ++w;
+        }
+    }
+    warnings.skip(sink.count - w + printedCount - p);
+
+    const char* css = sass_context_get_output_string(context);
     const char* error = sass_context_get_error_text(context);
     const bool failed = sass_context_get_error_status(context) != 0;
-    std::string frame = encodeResponse(sass_context_get_output_string(context), error,
-                                       failed ? static_cast<std::uint32_t>(sass_context_get_error_line(context)) : 0,
-                                       failed ? static_cast<std::uint32_t>(sass_context_get_error_column(context)) : 0);
+    std::uint32_t line = failed ? static_cast<std::uint32_t>(sass_context_get_error_line(context)) : 0;
+    std::uint32_t column = failed ? static_cast<std::uint32_t>(sass_context_get_error_column(context)) : 0;
+    const char* file = failed ? sass_context_get_error_file(context) : nullptr;
+    std::string errorFile;
+    if (file && file != TextPath) {
+        // An error in an imported file: its place in the converted text is the
+        // innermost one of libsass's trace, the @import or @include.
+        errorFile = file;
+        line = 0;
+        column = 0;
+        const char* message = sass_context_get_error_message(context);
+        if (message && innermostTextPosition(message, line, column)) {
+            const TextPlace at = keywordStart(*request.input, {line, column}, {"import", "include"});
+            line = at.line;
+            column = at.column;
+        }
+    }
+    if (!failed)
+        addLeftoverVariables(warnings, css, *request.input);
+
+    std::string frame = encodeResponse(css, error, line, column, errorFile.empty() ? nullptr : errorFile.c_str(),
+                                       warnings.take());
     sass_delete_data_context(data);
     return frame;
 }

@@ -47,7 +47,7 @@ if [ "$mode" = fuzz ]; then
   fi
   seconds=${2:-60}
   [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "usage: bash scripts/dev.sh fuzz [SECONDS]" >&2; exit 2; }
-  targets=(framing position)
+  targets=(framing position stderr scan)
   if ! cmake --build "$fuzzbuild" --target "${targets[@]/#/fuzz_}" >"$fuzzbuild/build.log" 2>&1; then
     cat "$fuzzbuild/build.log" >&2
     echo "Build failed." >&2

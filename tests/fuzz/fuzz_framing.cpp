@@ -42,11 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             requireSameFrame(encodeRequest(r), data, size);
     } else {
         Response r;
-        // Responses carry C strings, so only NUL-free texts can round-trip.
-        if (decodeResponse(data, size, r) && !hasNul(r.css) && !hasNul(r.error))
+        // Responses carry C strings, so only NUL-free texts can round-trip;
+        // warning texts are counted strings and may hold anything.
+        if (decodeResponse(data, size, r) && !hasNul(r.css) && !hasNul(r.error) && !hasNul(r.error_file)) {
+            require(r.warnings.size() <= MaxWarnings);
             requireSameFrame(encodeResponse(r.css ? r.css->c_str() : nullptr, r.error ? r.error->c_str() : nullptr,
-                                            r.error_line, r.error_column),
+                                            r.error_line, r.error_column,
+                                            r.error_file ? r.error_file->c_str() : nullptr, r.warnings),
                              data, size);
+        }
     }
     return 0;
 }

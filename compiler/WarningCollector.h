@@ -1,0 +1,40 @@
+// One conversion's warnings, in the order they arose, within fixed bounds.
+//
+// Compiled into the worker; nothing here is exported.
+#pragma once
+
+#include "Framing.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace VantorCompiler {
+
+class WarningCollector {
+public:
+    // Warnings kept; the ones after them are only counted.
+    static constexpr std::size_t MaxKept = framing::MaxWarnings - 1;
+    // Bytes kept of one warning's text; a longer text is cut and ends in "…".
+    static constexpr std::size_t MaxTextBytes = 2048;
+    // Bytes kept of all texts together; the warning that would pass it and all
+    // after it are only counted.
+    static constexpr std::size_t MaxTotalBytes = 64 * 1024;
+
+    // True once further warnings are only counted.
+    bool full() const { return full_; }
+    void add(std::string_view text, std::uint32_t line, std::uint32_t column);
+    // Counts warnings that are not kept.
+    void skip(std::size_t count);
+    // The kept warnings, then "… and N more warnings" when some were only counted.
+    std::vector<framing::Warning> take();
+
+private:
+    std::vector<framing::Warning> kept_;
+    std::size_t bytes_ = 0;
+    std::size_t skipped_ = 0;
+    bool full_ = false;
+};
+
+}  // namespace VantorCompiler
