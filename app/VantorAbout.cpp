@@ -1,6 +1,7 @@
 #include "VantorAbout.h"
 
 #include "Chrome.h"
+#include "VantorVersion.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -69,7 +70,8 @@ void VantorAbout::InitializeComponent() {
     Logo->setPixmap(logoImage());
 
     Title->setObjectName("Title");
-    Title->setText("PELORIN | Vantor v3.0.1");
+    // "PELORIN | Vantor v3.0.1": the release's version, on purpose unlike the main window's caption.
+    Title->setText("PELORIN | Vantor v" VANTOR_VERSION);
     Title->setFont(uiFont(12));
     Title->move(119, 140);
 

@@ -1,4 +1,5 @@
 #include "PelorinForm.h"
+#include "VantorVersion.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vantor");
     QApplication::setOrganizationName("PELORIN");
-    QApplication::setApplicationVersion("3.0.1.0");
+    QApplication::setApplicationVersion(VANTOR_FILE_VERSION);
     QApplication::setApplicationDisplayName("PELORIN | Vantor");
 
     pelorin::PelorinForm window;
