@@ -18,18 +18,12 @@ namespace {
 
 // The colour a token class is drawn in; an invalid colour for plain text.
 QColor tokenColor(const QString& token) {
-    const SyntaxColors c;
-    if (token == "comment") return c.comment;
-    if (token == "string") return c.string;
-    if (token == "variable") return c.variable;
-    if (token == "atRule") return c.atRule;
-    if (token == "selector") return c.selector;
-    if (token == "property") return c.property;
-    if (token == "number") return c.number;
-    if (token == "hexColor") return c.hexColor;
-    if (token == "flag") return c.flag;
-    if (token == "interpolation") return c.interpolation;
-    if (token == "plain") return QColor();
+    if (token == "plain")
+        return QColor();
+    for (const pelorin::TokenColor& row : SyntaxColors().tokens) {
+        if (token == row.name)
+            return row.color;
+    }
     qFatal("unknown token class %s", qPrintable(token));
 }
 
@@ -47,10 +41,9 @@ QColor colorAt(const QTextDocument& doc, int position) {
 
 // Name of the token class for a colour, for readable failures.
 QString tokenName(const QColor& color) {
-    for (const char* name : {"comment", "string", "variable", "atRule", "selector", "property", "number",
-                             "hexColor", "flag", "interpolation"}) {
-        if (tokenColor(name) == color)
-            return name;
+    for (const pelorin::TokenColor& row : SyntaxColors().tokens) {
+        if (row.color == color)
+            return row.name;
     }
     return color.isValid() ? color.name() : QString("plain");
 }
@@ -338,13 +331,13 @@ private slots:
     // Every token class has its own colour, distinct from the background.
     void schemeColoursAreDistinct() {
         const SyntaxColors colors;
-        const QList<QColor> tokens{colors.comment, colors.string, colors.variable, colors.atRule,
-                                   colors.selector, colors.property, colors.number, colors.hexColor,
-                                   colors.flag, colors.interpolation};
-        for (int i = 0; i < tokens.size(); ++i) {
-            QVERIFY(tokens[i] != colors.gutterBackground);
-            for (int j = i + 1; j < tokens.size(); ++j)
-                QVERIFY2(tokens[i] != tokens[j], qPrintable(QString("%1 and %2").arg(i).arg(j)));
+        const auto& tokens = colors.tokens;
+        QCOMPARE(tokens.size(), pelorin::TokenCount);
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            QVERIFY(tokens[i].color != colors.gutterBackground);
+            QCOMPARE(colors[pelorin::Token(i)], tokens[i].color);
+            for (std::size_t j = i + 1; j < tokens.size(); ++j)
+                QVERIFY2(tokens[i].color != tokens[j].color, qPrintable(QString("%1 and %2").arg(tokens[i].name, tokens[j].name)));
         }
     }
 
