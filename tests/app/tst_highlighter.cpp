@@ -64,6 +64,7 @@ private slots:
         const Mode scss = Mode::Scss;
         const Mode css = Mode::Css;
 
+        // clang-format off
         QTest::newRow("line comment") << scss << "a { b: c; } // note" << "// note" << "comment";
         QTest::newRow("line comment after a value") << scss << "a { b: 1px // note\n}" << "// note" << "comment";
         QTest::newRow("block comment") << scss << "/* x */ a { }" << "/* x */" << "comment";
@@ -141,6 +142,7 @@ private slots:
         QTest::newRow("CSS has no // comments") << css << "a { b: c; } //x" << "//x" << "plain";
         QTest::newRow("CSS string") << css << "a { content: \"#{x}\"; }" << "\"#{x}\"" << "string";
         QTest::newRow("CSS @charset") << css << "@charset \"UTF-8\";" << "@charset" << "atRule";
+        // clang-format on
     }
     void tokens() {
         QFETCH(Mode, mode);
@@ -293,11 +295,13 @@ private slots:
         QTest::addColumn<QString>("before");  // on the long line, before its declarations
         QTest::addColumn<QString>("after");   // on the long line, after them
         QTest::addColumn<bool>("nextInComment");
+        // clang-format off
         QTest::newRow("code") << "a{" << "}" << false;
         QTest::newRow("opens a comment") << "a{" << "} /* open" << true;
         QTest::newRow("opens and closes") << "/* x */ a{" << "} /* y */" << false;
         QTest::newRow("inside a comment, closes") << "/*" << "*/ b{}" << false;
         QTest::newRow("comment marks in a line comment") << "a{" << "} // /*" << false;
+        // clang-format on
     }
     void overlongLineStaysPlain() {
         QFETCH(QString, before);
@@ -337,7 +341,8 @@ private slots:
             QVERIFY(tokens[i].color != colors.gutterBackground);
             QCOMPARE(colors[pelorin::Token(i)], tokens[i].color);
             for (std::size_t j = i + 1; j < tokens.size(); ++j)
-                QVERIFY2(tokens[i].color != tokens[j].color, qPrintable(QString("%1 and %2").arg(tokens[i].name, tokens[j].name)));
+                QVERIFY2(tokens[i].color != tokens[j].color,
+                         qPrintable(QString("%1 and %2").arg(tokens[i].name, tokens[j].name)));
         }
     }
 
@@ -350,10 +355,12 @@ private slots:
     }
     void survivesArbitraryText() {
         QFETCH(Mode, mode);
+        // clang-format off
         const QStringList pieces{"/*", "*/", "//", "\"", "'", "\\", "#{", "}", "{", "$", "@", "@else", " if",
                                  "!", "#", "#fff", "1", ".", "-", "+", "%", "url(", ")", "(", ":", ";", ",",
                                  "&", "a", "@extend", " ", "\t", "\n", QString::fromUtf8("\u00e9"),
                                  QString(QChar(0xd83d)), QString(QChar(0xde00))};
+        // clang-format on
         QRandomGenerator random(20261210);
         for (int round = 0; round < 200; ++round) {
             QString text;
