@@ -58,6 +58,23 @@ configure() {
     { cat "$dir/configure.log" >&2; echo "Configuring $dir failed." >&2; exit 1; }
 }
 
+# Reads ninja's output: its "[done/total] step" lines become one line rewritten in place on a
+# terminal, elsewhere a line at every tenth of the way.
+progress() {
+  local line step total shown=0
+  while IFS= read -r line; do
+    [[ $line =~ ^\[([0-9]+)/([0-9]+)\]\  ]] || continue
+    step=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
+    if [ -t 1 ]; then
+      printf '\r\033[K%s' "${line:0:100}"
+    elif ((total >= 10 && 10 * step / total > shown)); then
+      shown=$((10 * step / total))
+      echo "  [$step/$total] $((10 * shown))%"
+    fi
+  done
+  [ ! -t 1 ] || printf '\r\033[K'
+}
+
 # build DIR WHAT TARGET...: builds the targets, saying what it builds and, on a first build, how
 # long that takes; shows ninja's progress on one line (on a terminal) or every tenth of the way.
 # The whole output goes to DIR/build.log, which is shown when the build fails.
@@ -69,19 +86,8 @@ build() {
   else
     echo "Building $what ..."
   fi
-  local tty=0
-  [ -t 1 ] && tty=1
   local status=0
-  NINJA_STATUS='[%f/%t] ' cmake --build "$dir" --target "$@" 2>&1 | tee "$dir/build.log" |
-    awk -v tty="$tty" '
-      match($0, /^\[[0-9]+\/[0-9]+\] /) {
-        split(substr($0, 2, RLENGTH - 3), n, "/")
-        if (tty) { printf "\r\033[K%s", substr($0, 1, 100); fflush() }
-        else if (n[2] >= 10 && int(10 * n[1] / n[2]) > shown) {
-          shown = int(10 * n[1] / n[2]); printf "  [%d/%d] %d%%\n", n[1], n[2], 10 * shown; fflush()
-        }
-      }
-      END { if (tty) printf "\r\033[K" }' || status=$?
+  NINJA_STATUS='[%f/%t] ' cmake --build "$dir" --target "$@" 2>&1 | tee "$dir/build.log" | progress || status=$?
   if [ "$status" -ne 0 ]; then
     cat "$dir/build.log" >&2
     echo "Build failed." >&2
