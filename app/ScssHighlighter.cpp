@@ -6,7 +6,9 @@ namespace pelorin {
 
 namespace {
 
-bool isDigit(QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; }
+bool isDigit(QChar c) {
+    return c.unicode() >= '0' && c.unicode() <= '9';
+}
 
 bool isHexDigit(QChar c) {
     const char16_t u = c.unicode();
@@ -19,9 +21,13 @@ bool isNameStart(QChar c) {
     return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || u == '_' || u == '-' || u >= 0x80;
 }
 
-bool isNameChar(QChar c) { return isNameStart(c) || isDigit(c); }
+bool isNameChar(QChar c) {
+    return isNameStart(c) || isDigit(c);
+}
 
-int size(QStringView line) { return int(line.size()); }
+int size(QStringView line) {
+    return int(line.size());
+}
 
 int skipName(QStringView line, int i) {
     while (i < size(line) && isNameChar(line[i]))
@@ -39,7 +45,9 @@ bool at(QStringView line, int i, char16_t a, char16_t b) {
     return i + 1 < size(line) && line[i].unicode() == a && line[i + 1].unicode() == b;
 }
 
-bool nameIs(QStringView line, int from, int to, QStringView word) { return line.mid(from, to - from) == word; }
+bool nameIs(QStringView line, int from, int to, QStringView word) {
+    return line.mid(from, to - from) == word;
+}
 
 // The end of the #{...} that starts at i: past its closing brace, or the end
 // of the line. Braces inside it nest.
@@ -415,8 +423,8 @@ ScssHighlighter::Statement ScssHighlighter::classify(QStringView line, int i, in
         return Statement::Selector;
     }
     if (lineEnds && colon < 0 &&
-        (first == u'.' || first == u'#' || first == u'&' || first == u'%' || first == u'[' ||
-         first == u':' || first == u'>' || first == u'+' || first == u'~')) {
+        (first == u'.' || first == u'#' || first == u'&' || first == u'%' || first == u'[' || first == u':' ||
+         first == u'>' || first == u'+' || first == u'~')) {
         end = j;
         return Statement::Selector;
     }

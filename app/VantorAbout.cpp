@@ -70,7 +70,8 @@ void VantorAbout::InitializeComponent() {
     Logo->setPixmap(logoImage());
 
     Title->setObjectName("Title");
-    // "PELORIN | Vantor v3.0.1": the release's version, on purpose unlike the main window's caption.
+    // A fixed text, "PELORIN | Vantor v3.0.1": the release's version (the main window's caption
+    // names v2.5.1 on purpose).
     Title->setText("PELORIN | Vantor v" VANTOR_VERSION);
     Title->setFont(uiFont(12));
     Title->move(119, 140);

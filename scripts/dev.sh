@@ -82,7 +82,7 @@ build() {
   local dir=$1 what=$2
   shift 2
   if [ ! -f "$dir/build.log" ]; then
-    echo "Building $what for the first time: about 2 minutes on 2 cores (less with ccache) ..."
+    echo "Building $what for the first time: 2 to 4 minutes on 2 cores (less with ccache) ..."
   else
     echo "Building $what ..."
   fi

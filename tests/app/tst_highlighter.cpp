@@ -34,7 +34,7 @@ QColor colorAt(const QTextDocument& doc, int position) {
     for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
         if (column >= range.start && column < range.start + range.length)
             return range.format.hasProperty(QTextFormat::ForegroundBrush) ? range.format.foreground().color()
-                                                                         : QColor();
+                                                                          : QColor();
     }
     return QColor();
 }
@@ -315,8 +315,7 @@ private slots:
         ScssHighlighter highlighter(&doc);
         highlighter.rehighlight();
         QVERIFY(doc.firstBlock().layout()->formats().isEmpty());
-        QCOMPARE(tokenName(colorAt(doc, doc.lastBlock().position())),
-                 QString(nextInComment ? "comment" : "selector"));
+        QCOMPARE(tokenName(colorAt(doc, doc.lastBlock().position())), QString(nextInComment ? "comment" : "selector"));
     }
 
     void lineAtTheLimitIsColoured() {
