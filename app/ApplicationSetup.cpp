@@ -1,5 +1,7 @@
 #include "ApplicationSetup.h"
 
+#include "VantorVersion.h"
+
 #include <QGuiApplication>
 
 namespace pelorin {
@@ -7,7 +9,7 @@ namespace pelorin {
 void setUpApplication() {
     QGuiApplication::setApplicationName("Vantor");
     QGuiApplication::setOrganizationName("PELORIN");
-    QGuiApplication::setApplicationVersion("3.0.1.0");
+    QGuiApplication::setApplicationVersion(VANTOR_FILE_VERSION);
     QGuiApplication::setDesktopFileName("io.pelorin.Vantor");
 }
 

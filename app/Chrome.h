@@ -9,9 +9,6 @@
 class QMouseEvent;
 class QWidget;
 
-class QMouseEvent;
-class QWidget;
-
 // Look and feel shared by the main window and the about dialog: the dark
 // palette, the fonts with their stand-ins, the artwork, and helpers to build
 // hand-placed, frameless windows.

@@ -386,6 +386,7 @@ void PelorinForm::InitializeComponent() {
     // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("PelorinForm");
     setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
+    // v2.5.1 on purpose, not the release's version (the about dialog names that): a fixed text.
     setWindowTitle("PELORIN | Vantor v2.5.1");
     setWindowIcon(vantorIcon());
     setBackground(this, WindowBackground);
@@ -662,7 +663,7 @@ void PelorinForm::convertSource() {
     Status->setText("Compiling...");
 
     ++conversions;
-    // libsass takes the copy over and frees it, so it must come from its allocator.
+    // compile() takes the copy over and frees it with free(); sass_copy_c_string() mallocs it.
     options.input = sass_copy_c_string(lastSource.trimmed().toUtf8().constData());
 
     try {

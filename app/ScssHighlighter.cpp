@@ -1,20 +1,14 @@
 #include "ScssHighlighter.h"
 
-#include <QStringView>
-
 #include <algorithm>
 
 namespace pelorin {
 
 namespace {
 
-QTextCharFormat foreground(const QColor& color) {
-    QTextCharFormat format;
-    format.setForeground(color);
-    return format;
+bool isDigit(QChar c) {
+    return c.unicode() >= '0' && c.unicode() <= '9';
 }
-
-bool isDigit(QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; }
 
 bool isHexDigit(QChar c) {
     const char16_t u = c.unicode();
@@ -27,51 +21,92 @@ bool isNameStart(QChar c) {
     return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || u == '_' || u == '-' || u >= 0x80;
 }
 
-bool isNameChar(QChar c) { return isNameStart(c) || isDigit(c); }
+bool isNameChar(QChar c) {
+    return isNameStart(c) || isDigit(c);
+}
 
-int skipName(const QChar* p, int n, int i) {
-    while (i < n && isNameChar(p[i]))
+int size(QStringView line) {
+    return int(line.size());
+}
+
+int skipName(QStringView line, int i) {
+    while (i < size(line) && isNameChar(line[i]))
         ++i;
     return i;
 }
 
-int skipSpaces(const QChar* p, int n, int i) {
-    while (i < n && p[i].isSpace())
+int skipSpaces(QStringView line, int i) {
+    while (i < size(line) && line[i].isSpace())
         ++i;
     return i;
 }
 
-bool at(const QChar* p, int n, int i, char16_t a, char16_t b) {
-    return i + 1 < n && p[i].unicode() == a && p[i + 1].unicode() == b;
+bool at(QStringView line, int i, char16_t a, char16_t b) {
+    return i + 1 < size(line) && line[i].unicode() == a && line[i + 1].unicode() == b;
 }
 
-bool nameIs(const QChar* p, int from, int to, QStringView word) {
-    return QStringView(p + from, to - from) == word;
+bool nameIs(QStringView line, int from, int to, QStringView word) {
+    return line.mid(from, to - from) == word;
+}
+
+// The end of the #{...} that starts at i: past its closing brace, or the end
+// of the line. Braces inside it nest.
+int interpolationEnd(QStringView line, int i) {
+    int depth = 1;
+    int j = i + 2;
+    while (j < size(line) && depth > 0) {
+        const char16_t c = line[j].unicode();
+        if (c == '{')
+            ++depth;
+        else if (c == '}')
+            --depth;
+        ++j;
+    }
+    return j;
+}
+
+// The end of the quoted string that starts at i: past its closing quote, or
+// the end of the line. With interpolations on, each #{...} inside is passed
+// over whole (a quote in it does not end the string) and reported to
+// inner(from, to).
+template <typename Inner>
+int stringEnd(QStringView line, int i, bool interpolations, Inner&& inner) {
+    const QChar quote = line[i];
+    const int n = size(line);
+    int j = i + 1;
+    while (j < n) {
+        const QChar c = line[j];
+        if (c == u'\\') {
+            j += 2;
+        } else if (c == quote) {
+            ++j;
+            break;
+        } else if (interpolations && at(line, j, '#', '{')) {
+            const int end = interpolationEnd(line, j);
+            inner(j, end);
+            j = end;
+        } else {
+            ++j;
+        }
+    }
+    return std::min(j, n);
 }
 
 }  // namespace
 
 ScssHighlighter::ScssHighlighter(QTextDocument* document, Mode mode, const SyntaxColors& colors)
-    : QSyntaxHighlighter(document),
-      highlightMode(mode),
-      commentFormat(foreground(colors.comment)),
-      stringFormat(foreground(colors.string)),
-      variableFormat(foreground(colors.variable)),
-      atRuleFormat(foreground(colors.atRule)),
-      selectorFormat(foreground(colors.selector)),
-      propertyFormat(foreground(colors.property)),
-      numberFormat(foreground(colors.number)),
-      hexColorFormat(foreground(colors.hexColor)),
-      flagFormat(foreground(colors.flag)),
-      interpolationFormat(foreground(colors.interpolation)) {}
+    : QSyntaxHighlighter(document), highlightMode(mode) {
+    for (std::size_t token = 0; token < TokenCount; ++token)
+        formats[token].setForeground(colors.tokens[token].color);
+}
 
 void ScssHighlighter::highlightBlock(const QString& text) {
-    const QChar* p = text.constData();
-    const int n = int(text.size());
+    const QStringView line(text);
+    const int n = size(line);
     const int previous = previousBlockState();
     const int state = previous < 0 ? 0 : previous;
     if (n > MaxLineLength) {
-        setCurrentBlockState(plainLineState(p, n, state));
+        setCurrentBlockState(plainLineState(line, state));
         return;
     }
     bool inValue = state & InValue;
@@ -79,7 +114,7 @@ void ScssHighlighter::highlightBlock(const QString& text) {
 
     if (state & InComment) {
         bool open = true;
-        i = blockComment(p, n, -2, open);
+        i = blockComment(line, -2, open);
         if (open) {
             setCurrentBlockState(state & (InComment | InValue));
             return;
@@ -87,25 +122,25 @@ void ScssHighlighter::highlightBlock(const QString& text) {
     }
 
     while (i < n) {
-        i = skipSpaces(p, n, i);
+        i = skipSpaces(line, i);
         if (i >= n)
             break;
-        if (at(p, n, i, '/', '*')) {
+        if (at(line, i, '/', '*')) {
             bool open = false;
-            i = blockComment(p, n, i, open);
+            i = blockComment(line, i, open);
             if (open) {
                 setCurrentBlockState(InComment | (inValue ? InValue : 0));
                 return;
             }
             continue;
         }
-        if (isScss() && at(p, n, i, '/', '/')) {
-            i = lineComment(i, n);
+        if (isScss() && at(line, i, '/', '/')) {
+            i = lineComment(line, i);
             break;
         }
         if (inValue) {
             bool open = false;
-            i = value(p, n, i, open);
+            i = value(line, i, open);
             if (open) {
                 setCurrentBlockState(InComment | InValue);
                 return;
@@ -117,20 +152,20 @@ void ScssHighlighter::highlightBlock(const QString& text) {
             continue;
         }
 
-        const char16_t c = p[i].unicode();
+        const char16_t c = line[i].unicode();
         if (c == '{' || c == '}' || c == ';') {
             ++i;
             continue;
         }
         if (c == '@') {
             int keywordEnd = i;
-            const int end = atKeyword(p, n, i, keywordEnd);
-            if (nameIs(p, i + 1, keywordEnd, u"extend")) {
+            const int end = atKeyword(line, i, keywordEnd);
+            if (nameIs(line, i + 1, keywordEnd, u"extend")) {
                 // @extend names a selector.
                 int to = end;
-                while (to < n && p[to] != u';' && p[to] != u'}' && p[to] != u'{')
+                while (to < n && line[to] != u';' && line[to] != u'}' && line[to] != u'{')
                     ++to;
-                name(p, end, to, selectorFormat);
+                name(line, end, to, Token::Selector);
                 i = to;
             } else {
                 i = end;
@@ -139,19 +174,19 @@ void ScssHighlighter::highlightBlock(const QString& text) {
             continue;
         }
         if (isScss() && c == '$') {
-            i = variable(p, n, i);
+            i = variable(line, i);
             inValue = true;
             continue;
         }
 
         int end = i;
-        switch (classify(p, n, i, end)) {
+        switch (classify(line, i, end)) {
         case Statement::Selector:
-            name(p, i, end, selectorFormat);
+            name(line, i, end, Token::Selector);
             i = end;
             break;
         case Statement::Property:
-            name(p, i, end, propertyFormat);
+            name(line, i, end, Token::Property);
             i = end + 1;  // past the ':'
             inValue = true;
             break;
@@ -163,13 +198,13 @@ void ScssHighlighter::highlightBlock(const QString& text) {
     setCurrentBlockState(inValue ? InValue : 0);
 }
 
-int ScssHighlighter::plainLineState(const QChar* p, int n, int state) const {
+int ScssHighlighter::plainLineState(QStringView line, int state) const {
     bool inComment = state & InComment;
-    for (int i = 0; i + 1 < n; ++i) {
-        if (inComment ? at(p, n, i, '*', '/') : at(p, n, i, '/', '*')) {
+    for (int i = 0; i + 1 < size(line); ++i) {
+        if (inComment ? at(line, i, '*', '/') : at(line, i, '/', '*')) {
             inComment = !inComment;
             ++i;
-        } else if (!inComment && isScss() && at(p, n, i, '/', '/')) {
+        } else if (!inComment && isScss() && at(line, i, '/', '/')) {
             break;
         }
     }
@@ -177,170 +212,150 @@ int ScssHighlighter::plainLineState(const QChar* p, int n, int state) const {
 }
 
 // i is the position of "/*", or -2 when the line starts inside the comment.
-int ScssHighlighter::blockComment(const QChar* p, int n, int i, bool& open) {
+int ScssHighlighter::blockComment(QStringView line, int i, bool& open) {
+    const int n = size(line);
     const int from = i < 0 ? 0 : i;
     int j = i + 2;
     open = true;
     while (j < n) {
-        if (at(p, n, j, '*', '/')) {
+        if (at(line, j, '*', '/')) {
             j += 2;
             open = false;
             break;
         }
         ++j;
     }
-    if (j > n)
-        j = n;
-    setFormat(from, j - from, commentFormat);
+    j = std::min(j, n);
+    colour(from, j, Token::Comment);
     return j;
 }
 
-int ScssHighlighter::lineComment(int i, int n) {
-    setFormat(i, n - i, commentFormat);
-    return n;
+int ScssHighlighter::lineComment(QStringView line, int i) {
+    colour(i, size(line), Token::Comment);
+    return size(line);
 }
 
-int ScssHighlighter::quotedString(const QChar* p, int n, int i) {
-    const QChar quote = p[i];
+int ScssHighlighter::quotedString(QStringView line, int i) {
     int segment = i;
-    int j = i + 1;
-    while (j < n) {
-        const QChar c = p[j];
-        if (c == u'\\') {
-            j += 2;
-        } else if (c == quote) {
-            ++j;
-            break;
-        } else if (isScss() && at(p, n, j, '#', '{')) {
-            setFormat(segment, j - segment, stringFormat);
-            j = interpolation(p, n, j);
-            segment = j;
-        } else {
-            ++j;
-        }
-    }
-    if (j > n)
-        j = n;
-    setFormat(segment, j - segment, stringFormat);
-    return j;
+    const int end = stringEnd(line, i, isScss(), [&](int from, int) {
+        colour(segment, from, Token::String);
+        segment = interpolation(line, from);
+    });
+    colour(segment, end, Token::String);
+    return end;
 }
 
-int ScssHighlighter::interpolation(const QChar* p, int n, int i) {
-    int depth = 1;
-    int j = i + 2;
-    while (j < n && depth > 0) {
-        const char16_t c = p[j].unicode();
-        if (c == '{')
-            ++depth;
-        else if (c == '}')
-            --depth;
-        ++j;
-    }
-    setFormat(i, j - i, interpolationFormat);
+int ScssHighlighter::interpolation(QStringView line, int i) {
+    const int end = interpolationEnd(line, i);
+    colour(i, end, Token::Interpolation);
     // Variables inside keep their own colour.
-    for (int k = i + 2; k < j; ++k) {
-        if (p[k] == u'$')
-            k = variable(p, j, k) - 1;
+    const QStringView inside = line.first(end);
+    for (int k = i + 2; k < end; ++k) {
+        if (line[k] == u'$')
+            k = variable(inside, k) - 1;
     }
-    return j;
+    return end;
 }
 
-int ScssHighlighter::variable(const QChar* p, int n, int i) {
-    const int end = skipName(p, n, i + 1);
-    if (end > i + 1)
-        setFormat(i, end - i, variableFormat);
-    return end > i + 1 ? end : i + 1;
+int ScssHighlighter::variable(QStringView line, int i) {
+    const int end = skipName(line, i + 1);
+    if (end == i + 1)
+        return i + 1;
+    colour(i, end, Token::Variable);
+    return end;
 }
 
-int ScssHighlighter::atKeyword(const QChar* p, int n, int i, int& keywordEnd) {
-    keywordEnd = skipName(p, n, i + 1);
+int ScssHighlighter::atKeyword(QStringView line, int i, int& keywordEnd) {
+    keywordEnd = skipName(line, i + 1);
     int end = keywordEnd;
-    setFormat(i, end - i, atRuleFormat);
-    if (nameIs(p, i + 1, keywordEnd, u"else")) {
+    colour(i, end, Token::AtRule);
+    if (nameIs(line, i + 1, keywordEnd, u"else")) {
         // "@else if" reads as one directive.
-        const int word = skipSpaces(p, n, end);
-        const int wordEnd = skipName(p, n, word);
-        if (nameIs(p, word, wordEnd, u"if")) {
-            setFormat(word, wordEnd - word, atRuleFormat);
+        const int word = skipSpaces(line, end);
+        const int wordEnd = skipName(line, word);
+        if (nameIs(line, word, wordEnd, u"if")) {
+            colour(word, wordEnd, Token::AtRule);
             end = wordEnd;
         }
     }
     return end;
 }
 
-int ScssHighlighter::flag(const QChar* p, int n, int i) {
-    const int word = skipSpaces(p, n, i + 1);
-    const int end = skipName(p, n, word);
+int ScssHighlighter::flag(QStringView line, int i) {
+    const int word = skipSpaces(line, i + 1);
+    const int end = skipName(line, word);
     if (end == word)
         return i + 1;
-    setFormat(i, end - i, flagFormat);
+    colour(i, end, Token::Flag);
     return end;
 }
 
-int ScssHighlighter::number(const QChar* p, int n, int i) {
+int ScssHighlighter::number(QStringView line, int i) {
+    const int n = size(line);
     int j = i;
-    if (p[j] == u'-' || p[j] == u'+')
+    if (line[j] == u'-' || line[j] == u'+')
         ++j;
-    while (j < n && isDigit(p[j]))
+    while (j < n && isDigit(line[j]))
         ++j;
-    if (j + 1 < n && p[j] == u'.' && isDigit(p[j + 1])) {
+    if (j + 1 < n && line[j] == u'.' && isDigit(line[j + 1])) {
         ++j;
-        while (j < n && isDigit(p[j]))
+        while (j < n && isDigit(line[j]))
             ++j;
     }
-    if (j < n && p[j] == u'%')
+    if (j < n && line[j] == u'%')
         ++j;
     else
-        j = skipName(p, n, j);  // unit
-    setFormat(i, j - i, numberFormat);
+        j = skipName(line, j);  // unit
+    colour(i, j, Token::Number);
     return j;
 }
 
-int ScssHighlighter::value(const QChar* p, int n, int i, bool& commentOpen) {
+int ScssHighlighter::value(QStringView line, int i, bool& commentOpen) {
+    const int n = size(line);
     commentOpen = false;
     while (i < n) {
-        const QChar c = p[i];
+        const QChar c = line[i];
         const char16_t u = c.unicode();
         if (u == ';' || u == '{' || u == '}')
             return i;
-        if (at(p, n, i, '/', '*')) {
-            i = blockComment(p, n, i, commentOpen);
+        if (at(line, i, '/', '*')) {
+            i = blockComment(line, i, commentOpen);
             if (commentOpen)
                 return n;
-        } else if (isScss() && at(p, n, i, '/', '/')) {
-            return lineComment(i, n);
+        } else if (isScss() && at(line, i, '/', '/')) {
+            return lineComment(line, i);
         } else if (u == '"' || u == '\'') {
-            i = quotedString(p, n, i);
-        } else if (isScss() && at(p, n, i, '#', '{')) {
-            i = interpolation(p, n, i);
+            i = quotedString(line, i);
+        } else if (isScss() && at(line, i, '#', '{')) {
+            i = interpolation(line, i);
         } else if (u == '#') {
-            const int end = i + 1 + int(std::find_if_not(p + i + 1, p + n, isHexDigit) - (p + i + 1));
+            const int end = int(std::find_if_not(line.begin() + i + 1, line.end(), isHexDigit) - line.begin());
             const int digits = end - i - 1;
-            if ((digits == 3 || digits == 4 || digits == 6 || digits == 8) && (end >= n || !isNameChar(p[end])))
-                setFormat(i, end - i, hexColorFormat);
-            i = skipName(p, n, i + 1);
+            if ((digits == 3 || digits == 4 || digits == 6 || digits == 8) && (end >= n || !isNameChar(line[end])))
+                colour(i, end, Token::HexColor);
+            i = skipName(line, i + 1);
         } else if (isScss() && u == '$') {
-            i = variable(p, n, i);
+            i = variable(line, i);
         } else if (u == '!') {
-            i = flag(p, n, i);
+            i = flag(line, i);
         } else if (u == '@') {
             int keywordEnd = i;
-            i = atKeyword(p, n, i, keywordEnd);
-        } else if ((i == 0 || !isNameChar(p[i - 1])) &&
-                   (isDigit(c) || (u == '.' && i + 1 < n && isDigit(p[i + 1])) ||
+            i = atKeyword(line, i, keywordEnd);
+        } else if ((i == 0 || !isNameChar(line[i - 1])) &&
+                   (isDigit(c) || (u == '.' && i + 1 < n && isDigit(line[i + 1])) ||
                     ((u == '-' || u == '+') && i + 1 < n &&
-                     (isDigit(p[i + 1]) || (p[i + 1] == u'.' && i + 2 < n && isDigit(p[i + 2])))))) {
-            i = number(p, n, i);
+                     (isDigit(line[i + 1]) || (line[i + 1] == u'.' && i + 2 < n && isDigit(line[i + 2])))))) {
+            i = number(line, i);
         } else if (isNameStart(c)) {
-            const int end = skipName(p, n, i);
-            if (end < n && p[end] == u'(' && nameIs(p, i, end, u"url")) {
+            const int end = skipName(line, i);
+            if (end < n && line[end] == u'(' && nameIs(line, i, end, u"url")) {
                 // An unquoted url(...) is one string, "//" included.
-                const int arg = skipSpaces(p, n, end + 1);
-                if (arg < n && p[arg] != u'"' && p[arg] != u'\'') {
+                const int arg = skipSpaces(line, end + 1);
+                if (arg < n && line[arg] != u'"' && line[arg] != u'\'') {
                     int close = arg;
-                    while (close < n && p[close] != u')')
+                    while (close < n && line[close] != u')')
                         ++close;
-                    setFormat(arg, close - arg, stringFormat);
+                    colour(arg, close, Token::String);
                     i = close;
                     continue;
                 }
@@ -353,58 +368,47 @@ int ScssHighlighter::value(const QChar* p, int n, int i, bool& commentOpen) {
     return i;
 }
 
-ScssHighlighter::Statement ScssHighlighter::classify(const QChar* p, int n, int i, int& end) const {
+ScssHighlighter::Statement ScssHighlighter::classify(QStringView line, int i, int& end) const {
+    const int n = size(line);
     int colon = -1;
     int j = i;
     int parens = 0;
     while (j < n) {
-        const char16_t u = p[j].unicode();
-        if (u == ';' || u == '}' || (u == '{' && (j == 0 || p[j - 1] != u'#')))
+        const char16_t u = line[j].unicode();
+        if (u == ';' || u == '}' || (u == '{' && (j == 0 || line[j - 1] != u'#')))
             break;
         if (u == '"' || u == '\'') {
-            ++j;
-            while (j < n && p[j].unicode() != u) {
-                if (p[j] == u'\\')
-                    ++j;
-                ++j;
-            }
-        } else if (isScss() && at(p, n, j, '#', '{')) {
-            int depth = 1;
-            j += 2;
-            while (j < n && depth > 0) {
-                if (p[j] == u'{')
-                    ++depth;
-                else if (p[j] == u'}')
-                    --depth;
-                ++j;
-            }
+            // The look-ahead ends a string at its first matching quote, inside an
+            // interpolation too.
+            j = stringEnd(line, j, false, [](int, int) {});
             continue;
-        } else if (at(p, n, j, '/', '*') || (isScss() && at(p, n, j, '/', '/'))) {
-            break;
-        } else if (u == '(') {
-            ++parens;
-        } else if (u == ')') {
-            --parens;
-        } else if (u == ':' && colon < 0 && parens <= 0) {
-            colon = j;
         }
+        if (isScss() && at(line, j, '#', '{')) {
+            j = interpolationEnd(line, j);
+            continue;
+        }
+        if (at(line, j, '/', '*') || (isScss() && at(line, j, '/', '/')))
+            break;
+        if (u == '(')
+            ++parens;
+        else if (u == ')')
+            --parens;
+        else if (u == ':' && colon < 0 && parens <= 0)
+            colon = j;
         ++j;
     }
-    if (j > n)
-        j = n;
-    const bool brace = j < n && p[j] == u'{';
-    const bool lineEnds = j >= n || p[j] == u'/';
+    const bool brace = j < n && line[j] == u'{';
+    const bool lineEnds = j >= n || line[j] == u'/';
     // A declaration's colon is followed by a space or the value; a pseudo-class
     // colon by its name, as in "a:hover".
-    const bool spacedColon = colon >= 0 && (colon + 1 >= j || p[colon + 1].isSpace());
+    const bool spacedColon = colon >= 0 && (colon + 1 >= j || line[colon + 1].isSpace());
     int last = j - 1;
-    while (last >= i && p[last].isSpace())
+    while (last >= i && line[last].isSpace())
         --last;
-    const bool trailingComma = lineEnds && last >= i && p[last] == u',';
+    const bool trailingComma = lineEnds && last >= i && line[last] == u',';
 
-    const QChar first = p[i];
-    const bool nameStart =
-        isNameStart(first) || first == u'*' || (isScss() && at(p, n, i, '#', '{'));
+    const QChar first = line[i];
+    const bool nameStart = isNameStart(first) || first == u'*' || (isScss() && at(line, i, '#', '{'));
 
     if (brace && !(colon >= 0 && spacedColon && nameStart)) {
         end = j;
@@ -419,8 +423,8 @@ ScssHighlighter::Statement ScssHighlighter::classify(const QChar* p, int n, int 
         return Statement::Selector;
     }
     if (lineEnds && colon < 0 &&
-        (first == u'.' || first == u'#' || first == u'&' || first == u'%' || first == u'[' ||
-         first == u':' || first == u'>' || first == u'+' || first == u'~')) {
+        (first == u'.' || first == u'#' || first == u'&' || first == u'%' || first == u'[' || first == u':' ||
+         first == u'>' || first == u'+' || first == u'~')) {
         end = j;
         return Statement::Selector;
     }
@@ -428,17 +432,18 @@ ScssHighlighter::Statement ScssHighlighter::classify(const QChar* p, int n, int 
     return Statement::Value;
 }
 
-void ScssHighlighter::name(const QChar* p, int from, int to, const QTextCharFormat& format) {
-    while (to > from && p[to - 1].isSpace())
+void ScssHighlighter::name(QStringView line, int from, int to, Token token) {
+    while (to > from && line[to - 1].isSpace())
         --to;
     if (to <= from)
         return;
-    setFormat(from, to - from, format);
+    colour(from, to, token);
+    const QStringView inside = line.first(to);
     for (int k = from; k < to; ++k) {
-        if (isScss() && at(p, to, k, '#', '{'))
-            k = interpolation(p, to, k) - 1;
-        else if (p[k] == u'"' || p[k] == u'\'')
-            k = quotedString(p, to, k) - 1;
+        if (isScss() && at(inside, k, '#', '{'))
+            k = interpolation(inside, k) - 1;
+        else if (inside[k] == u'"' || inside[k] == u'\'')
+            k = quotedString(inside, k) - 1;
     }
 }
 

@@ -2,8 +2,11 @@
 
 #include "SyntaxColors.h"
 
+#include <QStringView>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
+
+#include <array>
 
 namespace pelorin {
 
@@ -54,39 +57,35 @@ private:
     };
     enum class Statement { Selector, Property, Value };
 
+    // Each scanner reads the line from position i and returns where it stopped;
+    // those that colour set the formats of what they read.
+
     // The state a too-long line leaves, without colouring it.
-    int plainLineState(const QChar* p, int n, int state) const;
-    int blockComment(const QChar* p, int n, int i, bool& open);
-    int lineComment(int i, int n);
-    int quotedString(const QChar* p, int n, int i);
-    int interpolation(const QChar* p, int n, int i);
-    int variable(const QChar* p, int n, int i);
-    int atKeyword(const QChar* p, int n, int i, int& keywordEnd);
-    int flag(const QChar* p, int n, int i);
-    int number(const QChar* p, int n, int i);
+    int plainLineState(QStringView line, int state) const;
+    int blockComment(QStringView line, int i, bool& open);
+    int lineComment(QStringView line, int i);
+    int quotedString(QStringView line, int i);
+    int interpolation(QStringView line, int i);
+    int variable(QStringView line, int i);
+    int atKeyword(QStringView line, int i, int& keywordEnd);
+    int flag(QStringView line, int i);
+    int number(QStringView line, int i);
     // Scans a value up to ';', '{' or '}' (returned, not consumed) or the end
     // of the line; sets commentOpen when the line ends in a block comment.
-    int value(const QChar* p, int n, int i, bool& commentOpen);
+    int value(QStringView line, int i, bool& commentOpen);
     // Looks ahead from a statement's first character to decide what it is;
     // end is where the selector or property name ends.
-    Statement classify(const QChar* p, int n, int i, int& end) const;
+    Statement classify(QStringView line, int i, int& end) const;
     // Colours [from, to) as a selector or property name, keeping
     // interpolation inside it distinct.
-    void name(const QChar* p, int from, int to, const QTextCharFormat& format);
+    void name(QStringView line, int from, int to, Token token);
 
+    void colour(int from, int to, Token token) { setFormat(from, to - from, formats[std::size_t(token)]); }
     bool isScss() const { return highlightMode == Mode::Scss; }
 
     Mode highlightMode;
-    QTextCharFormat commentFormat;
-    QTextCharFormat stringFormat;
-    QTextCharFormat variableFormat;
-    QTextCharFormat atRuleFormat;
-    QTextCharFormat selectorFormat;
-    QTextCharFormat propertyFormat;
-    QTextCharFormat numberFormat;
-    QTextCharFormat hexColorFormat;
-    QTextCharFormat flagFormat;
-    QTextCharFormat interpolationFormat;
+    // Indexed by Token.
+    std::array<QTextCharFormat, TokenCount> formats;
 };
 
 }  // namespace pelorin

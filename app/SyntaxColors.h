@@ -1,34 +1,66 @@
 #pragma once
 
+#include "Chrome.h"
+
 #include <QColor>
+
+#include <array>
+#include <cstddef>
 
 namespace pelorin {
 
+// The kinds of text the highlighter tells apart, each drawn in its own colour.
+// A new kind is one enumerator here and one row in SyntaxColors::tokens.
+enum class Token {
+    Comment,
+    String,
+    Variable,
+    AtRule,
+    Selector,
+    Property,
+    Number,
+    HexColor,
+    Flag,
+    Interpolation,
+};
+inline constexpr std::size_t TokenCount = std::size_t(Token::Interpolation) + 1;
+
+// A token kind's colour, with the name tests and messages call it by.
+struct TokenColor {
+    const char* name;
+    QColor color;
+};
+
 // Every colour the code editors draw beyond their own text colour: the syntax
 // scheme, the line-number gutter and the error marks. A dark scheme on the
-// window background RGB 21, 21, 21; the defaults are the program's scheme.
+// window background; the defaults are the program's scheme.
 struct SyntaxColors {
-    // Tokens.
-    QColor comment{106, 135, 89};        // muted grey-green
-    QColor string{206, 145, 120};        // warm tan
-    QColor variable{156, 220, 254};      // light blue
-    QColor atRule{197, 134, 192};        // soft violet: @media, @if, @include ...
-    QColor selector{215, 186, 125};      // sand: a, .class, #id, &, %placeholder
-    QColor property{129, 180, 220};      // steel blue
-    QColor number{181, 206, 168};        // pale green, units included
-    QColor hexColor{220, 170, 110};      // amber: #fff, #e1a1c1
-    QColor flag{230, 120, 120};          // !default, !important, !global
-    QColor interpolation{86, 182, 194};  // teal: #{ ... }
+    // Tokens, one row per Token in its order.
+    std::array<TokenColor, TokenCount> tokens{{
+        {"comment", {106, 135, 89}},        // muted grey-green
+        {"string", {206, 145, 120}},        // warm tan
+        {"variable", {156, 220, 254}},      // light blue
+        {"atRule", {197, 134, 192}},        // soft violet: @media, @if, @include ...
+        {"selector", {215, 186, 125}},      // sand: a, .class, #id, &, %placeholder
+        {"property", {129, 180, 220}},      // steel blue
+        {"number", {181, 206, 168}},        // pale green, units included
+        {"hexColor", {220, 170, 110}},      // amber: #fff, #e1a1c1
+        {"flag", {230, 120, 120}},          // !default, !important, !global
+        {"interpolation", {86, 182, 194}},  // teal: #{ ... }
+    }};
+
+    QColor& operator[](Token token) { return tokens[std::size_t(token)].color; }
+    const QColor& operator[](Token token) const { return tokens[std::size_t(token)].color; }
 
     // Line-number gutter.
-    QColor gutterBackground{21, 21, 21};
+    QColor gutterBackground = chrome::WindowBackground;
     QColor lineNumber{115, 115, 115};
     QColor currentLineNumber{204, 204, 204};
-    QColor errorLineNumber{255, 160, 122};  // LightSalmon, the message colour
+    QColor errorLineNumber = chrome::LightSalmon;  // the message colour
 
     // Error marks in the text.
     QColor errorLineBackground{64, 36, 30};  // subtle reddish tint of the background
-    QColor errorUnderline{255, 160, 122};    // LightSalmon
+    QColor errorUnderline = chrome::LightSalmon;
 };
 
 }  // namespace pelorin

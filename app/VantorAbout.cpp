@@ -4,6 +4,7 @@
 #include "ChromeLabel.h"
 #include "DragHandles.h"
 #include "ScreenPlacement.h"
+#include "VantorVersion.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -74,7 +75,9 @@ void VantorAbout::InitializeComponent() {
     Logo->setPixmap(logoImage());
 
     Title->setObjectName("Title");
-    Title->setText("PELORIN | Vantor v3.0.1");
+    // A fixed text, "PELORIN | Vantor v3.0.1": the release's version (the main window's caption
+    // names v2.5.1 on purpose).
+    Title->setText("PELORIN | Vantor v" VANTOR_VERSION);
     Title->setFont(uiFont(12));
     Title->move(119, 140);
 

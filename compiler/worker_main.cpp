@@ -306,7 +306,7 @@ std::string convert(const Request& request) {
     Sass_Context* context = sass_data_context_get_context(data);
 
     const std::int32_t width = request.indent_width;
-    std::string indent(static_cast<std::size_t>(width), request.indent_type == 1 ? '\t' : ' ');
+    std::string indent(static_cast<std::size_t>(width), request.indent_type == VantorCompiler::Tabs ? '\t' : ' ');
     sass_option_set_precision(options, Precision);
     sass_option_set_source_comments(options, false);
     sass_option_set_source_map_embed(options, request.source_map_embed ? 1 : 0);

@@ -2,11 +2,12 @@
 # Installs what is missing (Debian 12), builds, then runs the program, the tests or the benchmark.
 #   bash scripts/dev.sh run     build and start Vantor
 #   bash scripts/dev.sh test    build and run the whole test suite
-#   bash scripts/dev.sh bench   build and run the benchmarks
+#   bash scripts/dev.sh bench   build and run the benchmarks (turns VANTOR_BUILD_BENCH on in the build)
 #   bash scripts/dev.sh fuzz [SECONDS]
 #                               build the libFuzzer targets with clang (in build-fuzz) and run
 #                               each for SECONDS (default 60) on a copy of its seeds; with 0, run
 #                               each once over its committed seeds only (what CI does)
+# The builds are the presets of CMakePresets.json: default (in build, or VANTOR_BUILD_DIR) and fuzz.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,14 +19,23 @@ case "$mode" in
 esac
 
 packages=(cmake ninja-build g++ pkg-config libsass-dev qt6-base-dev fonts-dejavu-core python3)
-[ "$mode" != fuzz ] || packages+=(clang libclang-rt-14-dev)
+# libFuzzer is in the clang runtime of the same version as the clang++ that builds the targets;
+# without a clang yet, the default one and its runtime are installed together.
+clang_runtime() {
+  if command -v clang++ >/dev/null; then
+    echo "libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev"
+  else
+    echo libclang-rt-dev
+  fi
+}
+[ "$mode" != fuzz ] || packages+=(clang "$(clang_runtime)")
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null | grep -q '^ii' || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  echo "Installing ${missing[*]} ..."
+  echo "Installing ${missing[*]} (a minute or two) ..."
   sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   log=$(mktemp)
@@ -37,22 +47,61 @@ if ((${#missing[@]})); then
   rm -f "$log"
 fi
 
-if [ "$mode" = fuzz ]; then
-  fuzzbuild=$root/build-fuzz
-  if [ ! -f "$fuzzbuild/build.ninja" ]; then
-    mkdir -p "$fuzzbuild"
-    CXX=clang++ cmake -S "$root" -B "$fuzzbuild" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_FUZZ=ON \
-      -DVANTOR_BUILD_TESTS=OFF -DVANTOR_BUILD_BENCH=OFF >"$fuzzbuild/configure.log" 2>&1 ||
-      { cat "$fuzzbuild/configure.log" >&2; exit 1; }
+# configure PRESET DIR [-DVAR=VALUE...]: configures DIR from the preset the first time, or with
+# the given settings; the output goes to DIR/configure.log, and is shown only when it fails.
+configure() {
+  local preset=$1 dir=$2
+  shift 2
+  [ ! -f "$dir/build.ninja" ] || (($#)) || return 0
+  mkdir -p "$dir"
+  cmake --preset "$preset" -S "$root" -B "$dir" "$@" >"$dir/configure.log" 2>&1 ||
+    { cat "$dir/configure.log" >&2; echo "Configuring $dir failed." >&2; exit 1; }
+}
+
+# Reads ninja's output: its "[done/total] step" lines become one line rewritten in place on a
+# terminal, elsewhere a line at every tenth of the way.
+progress() {
+  local line step total shown=0
+  while IFS= read -r line; do
+    [[ $line =~ ^\[([0-9]+)/([0-9]+)\]\  ]] || continue
+    step=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
+    if [ -t 1 ]; then
+      printf '\r\033[K%s' "${line:0:100}"
+    elif ((total >= 10 && 10 * step / total > shown)); then
+      shown=$((10 * step / total))
+      echo "  [$step/$total] $((10 * shown))%"
+    fi
+  done
+  [ ! -t 1 ] || printf '\r\033[K'
+}
+
+# build DIR WHAT TARGET...: builds the targets, saying what it builds and, on a first build, how
+# long that takes; shows ninja's progress on one line (on a terminal) or every tenth of the way.
+# The whole output goes to DIR/build.log, which is shown when the build fails.
+build() {
+  local dir=$1 what=$2
+  shift 2
+  if [ ! -f "$dir/build.log" ]; then
+    echo "Building $what for the first time: 2 to 4 minutes on 2 cores (less with ccache) ..."
+  else
+    echo "Building $what ..."
   fi
-  seconds=${2:-60}
-  [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "usage: bash scripts/dev.sh fuzz [SECONDS]" >&2; exit 2; }
-  targets=(framing position stderr scan)
-  if ! cmake --build "$fuzzbuild" --target "${targets[@]/#/fuzz_}" >"$fuzzbuild/build.log" 2>&1; then
-    cat "$fuzzbuild/build.log" >&2
+  local status=0
+  NINJA_STATUS='[%f/%t] ' cmake --build "$dir" --target "$@" 2>&1 | tee "$dir/build.log" | progress || status=$?
+  if [ "$status" -ne 0 ]; then
+    cat "$dir/build.log" >&2
     echo "Build failed." >&2
     exit 1
   fi
+}
+
+if [ "$mode" = fuzz ]; then
+  fuzzbuild=$root/build-fuzz
+  configure fuzz "$fuzzbuild"
+  seconds=${2:-60}
+  [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "usage: bash scripts/dev.sh fuzz [SECONDS]" >&2; exit 2; }
+  targets=(framing position stderr scan)
+  build "$fuzzbuild" "the fuzz targets" "${targets[@]/#/fuzz_}"
   # Crash inputs go to build-fuzz, never into the source tree.
   for t in "${targets[@]}"; do
     seeds=$root/tests/fuzz/corpus-$t
@@ -71,19 +120,18 @@ if [ "$mode" = fuzz ]; then
   exit 0
 fi
 
-mkdir -p "$build"
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 ||
-    { cat "$build/configure.log" >&2; exit 1; }
-fi
-if ! cmake --build "$build" >"$build/build.log" 2>&1; then
-  cat "$build/build.log" >&2
-  echo "Build failed." >&2
-  exit 1
-fi
-
+# Each mode builds only what it runs: the benchmarks and tools are options of the build, off
+# until bench (or the screenshot tool, -DVANTOR_BUILD_TOOLS=ON) turns them on.
+configure default "$build"
 case "$mode" in
-  run) exec "$build/app/Vantor" ;;
-  test) exec ctest --test-dir "$build" --output-on-failure --timeout 600 -j "$(nproc)" ;;
-  bench) exec cmake --build "$build" --target bench ;;
+  run)
+    build "$build" "Vantor" Vantor
+    exec "$build/app/Vantor" ;;
+  test)
+    build "$build" "Vantor's tests" vantor-tests
+    exec ctest --test-dir "$build" --output-on-failure --timeout 600 -j "$(nproc)" ;;
+  bench)
+    grep -q '^VANTOR_BUILD_BENCH:BOOL=ON$' "$build/CMakeCache.txt" || configure default "$build" -DVANTOR_BUILD_BENCH=ON
+    build "$build" "the benchmarks" bench_compiler bench_window bench_highlight bench_memory bench_stylesheets
+    exec cmake --build "$build" --target bench ;;
 esac

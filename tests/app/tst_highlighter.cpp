@@ -18,18 +18,12 @@ namespace {
 
 // The colour a token class is drawn in; an invalid colour for plain text.
 QColor tokenColor(const QString& token) {
-    const SyntaxColors c;
-    if (token == "comment") return c.comment;
-    if (token == "string") return c.string;
-    if (token == "variable") return c.variable;
-    if (token == "atRule") return c.atRule;
-    if (token == "selector") return c.selector;
-    if (token == "property") return c.property;
-    if (token == "number") return c.number;
-    if (token == "hexColor") return c.hexColor;
-    if (token == "flag") return c.flag;
-    if (token == "interpolation") return c.interpolation;
-    if (token == "plain") return QColor();
+    if (token == "plain")
+        return QColor();
+    for (const pelorin::TokenColor& row : SyntaxColors().tokens) {
+        if (token == row.name)
+            return row.color;
+    }
     qFatal("unknown token class %s", qPrintable(token));
 }
 
@@ -40,17 +34,16 @@ QColor colorAt(const QTextDocument& doc, int position) {
     for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
         if (column >= range.start && column < range.start + range.length)
             return range.format.hasProperty(QTextFormat::ForegroundBrush) ? range.format.foreground().color()
-                                                                         : QColor();
+                                                                          : QColor();
     }
     return QColor();
 }
 
 // Name of the token class for a colour, for readable failures.
 QString tokenName(const QColor& color) {
-    for (const char* name : {"comment", "string", "variable", "atRule", "selector", "property", "number",
-                             "hexColor", "flag", "interpolation"}) {
-        if (tokenColor(name) == color)
-            return name;
+    for (const pelorin::TokenColor& row : SyntaxColors().tokens) {
+        if (row.color == color)
+            return row.name;
     }
     return color.isValid() ? color.name() : QString("plain");
 }
@@ -71,6 +64,7 @@ private slots:
         const Mode scss = Mode::Scss;
         const Mode css = Mode::Css;
 
+        // clang-format off
         QTest::newRow("line comment") << scss << "a { b: c; } // note" << "// note" << "comment";
         QTest::newRow("line comment after a value") << scss << "a { b: 1px // note\n}" << "// note" << "comment";
         QTest::newRow("block comment") << scss << "/* x */ a { }" << "/* x */" << "comment";
@@ -148,6 +142,7 @@ private slots:
         QTest::newRow("CSS has no // comments") << css << "a { b: c; } //x" << "//x" << "plain";
         QTest::newRow("CSS string") << css << "a { content: \"#{x}\"; }" << "\"#{x}\"" << "string";
         QTest::newRow("CSS @charset") << css << "@charset \"UTF-8\";" << "@charset" << "atRule";
+        // clang-format on
     }
     void tokens() {
         QFETCH(Mode, mode);
@@ -300,11 +295,13 @@ private slots:
         QTest::addColumn<QString>("before");  // on the long line, before its declarations
         QTest::addColumn<QString>("after");   // on the long line, after them
         QTest::addColumn<bool>("nextInComment");
+        // clang-format off
         QTest::newRow("code") << "a{" << "}" << false;
         QTest::newRow("opens a comment") << "a{" << "} /* open" << true;
         QTest::newRow("opens and closes") << "/* x */ a{" << "} /* y */" << false;
         QTest::newRow("inside a comment, closes") << "/*" << "*/ b{}" << false;
         QTest::newRow("comment marks in a line comment") << "a{" << "} // /*" << false;
+        // clang-format on
     }
     void overlongLineStaysPlain() {
         QFETCH(QString, before);
@@ -318,8 +315,7 @@ private slots:
         ScssHighlighter highlighter(&doc);
         highlighter.rehighlight();
         QVERIFY(doc.firstBlock().layout()->formats().isEmpty());
-        QCOMPARE(tokenName(colorAt(doc, doc.lastBlock().position())),
-                 QString(nextInComment ? "comment" : "selector"));
+        QCOMPARE(tokenName(colorAt(doc, doc.lastBlock().position())), QString(nextInComment ? "comment" : "selector"));
     }
 
     void lineAtTheLimitIsColoured() {
@@ -338,13 +334,14 @@ private slots:
     // Every token class has its own colour, distinct from the background.
     void schemeColoursAreDistinct() {
         const SyntaxColors colors;
-        const QList<QColor> tokens{colors.comment, colors.string, colors.variable, colors.atRule,
-                                   colors.selector, colors.property, colors.number, colors.hexColor,
-                                   colors.flag, colors.interpolation};
-        for (int i = 0; i < tokens.size(); ++i) {
-            QVERIFY(tokens[i] != colors.gutterBackground);
-            for (int j = i + 1; j < tokens.size(); ++j)
-                QVERIFY2(tokens[i] != tokens[j], qPrintable(QString("%1 and %2").arg(i).arg(j)));
+        const auto& tokens = colors.tokens;
+        QCOMPARE(tokens.size(), pelorin::TokenCount);
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            QVERIFY(tokens[i].color != colors.gutterBackground);
+            QCOMPARE(colors[pelorin::Token(i)], tokens[i].color);
+            for (std::size_t j = i + 1; j < tokens.size(); ++j)
+                QVERIFY2(tokens[i].color != tokens[j].color,
+                         qPrintable(QString("%1 and %2").arg(tokens[i].name, tokens[j].name)));
         }
     }
 
@@ -357,10 +354,12 @@ private slots:
     }
     void survivesArbitraryText() {
         QFETCH(Mode, mode);
+        // clang-format off
         const QStringList pieces{"/*", "*/", "//", "\"", "'", "\\", "#{", "}", "{", "$", "@", "@else", " if",
                                  "!", "#", "#fff", "1", ".", "-", "+", "%", "url(", ")", "(", ":", ";", ",",
                                  "&", "a", "@extend", " ", "\t", "\n", QString::fromUtf8("\u00e9"),
                                  QString(QChar(0xd83d)), QString(QChar(0xde00))};
+        // clang-format on
         QRandomGenerator random(20261210);
         for (int round = 0; round < 200; ++round) {
             QString text;
