@@ -18,6 +18,7 @@ class QSplitter;
 namespace pelorin {
 
 class CodeEditor;
+class FindBar;
 
 // The main window: SCSS editor on the left, live CSS on the right, the
 // compiler's error in the message line and the conversion time in the status line.
@@ -154,6 +155,8 @@ private:
     QLabel* Beta = nullptr;
     QWidget* Panel1 = nullptr;
     QWidget* Panel2 = nullptr;
+    FindBar* SassFindBar = nullptr;
+    FindBar* CssFindBar = nullptr;
 
     bool dragging = false;
     QPoint offset;
