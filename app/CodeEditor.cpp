@@ -373,7 +373,13 @@ void CodeEditor::showOutput(const QString& text) {
 }
 
 void CodeEditor::replaceKeepingSelection(const QString& text) {
-    const QTextCursor before = textCursor();
+    // Plain numbers: a QTextCursor copy would move with the edit.
+    const QTextCursor caret = textCursor();
+    const int anchor = caret.anchor();
+    const int position = caret.position();
+    const int start = caret.selectionStart();
+    const int end = caret.selectionEnd();
+    const bool hadSelection = caret.hasSelection();
     const int oldLength = document()->characterCount() - 1;
     // The one edit replaceChangedText makes: where, how much went, how much came.
     int from = -1;
@@ -393,10 +399,8 @@ void CodeEditor::replaceKeepingSelection(const QString& text) {
         return;
 
     const int newLength = document()->characterCount() - 1;
-    const int start = before.selectionStart();
-    const int end = before.selectionEnd();
     QTextCursor after(document());
-    if (before.hasSelection() && start == 0 && end == oldLength) {
+    if (hadSelection && start == 0 && end == oldLength) {
         after.setPosition(0);
         after.setPosition(newLength, QTextCursor::KeepAnchor);
     } else {
@@ -408,13 +412,13 @@ void CodeEditor::replaceKeepingSelection(const QString& text) {
                 return qBound(0, position + added - removed, newLength);
             return qMin(from, newLength);
         };
-        const bool overlaps = before.hasSelection() && start < from + removed && end > from &&
+        const bool overlaps = hadSelection && start < from + removed && end > from &&
                               !(removed == 0 && (end == from || start == from));
-        after.setPosition(moved(before.anchor()));
+        after.setPosition(moved(anchor));
         if (!overlaps)
-            after.setPosition(moved(before.position()), QTextCursor::KeepAnchor);
+            after.setPosition(moved(position), QTextCursor::KeepAnchor);
         else
-            after.setPosition(moved(before.position()));
+            after.setPosition(moved(position));
     }
     const QTextCursor current = textCursor();
     if (current.anchor() == after.anchor() && current.position() == after.position())
