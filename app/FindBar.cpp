@@ -16,8 +16,8 @@
 namespace pelorin {
 namespace {
 
-constexpr int BarWidth = 340;
 constexpr int FieldWidth = 170;
+constexpr int GlyphButtonWidth = 24;
 
 QString barStyleSheet() {
     using namespace chrome;
@@ -26,12 +26,13 @@ QString barStyleSheet() {
                    "QLineEdit:focus { border-color: %5; }"
                    "QLabel { color: %6; }"
                    "QToolButton { background: transparent; color: %2; border: 1px solid transparent;"
-                   " padding: 1px 5px; }"
+                   " padding: 1px 4px; }"
                    "QToolButton:hover { background: %3; }"
                    "QToolButton:focus { border-color: %5; }"
-                   "QToolButton:checked { background: %3; border-color: %5; }")
+                   "QToolButton:checked { background: %3; color: white; }"
+                   "QToolButton:disabled { color: %7; }")
         .arg(WindowBackground.name(), TitleText.name(), GlyphHover.name(), QColor(38, 79, 120).name(),
-             MutedLink.name(), DarkGray.name());
+             DarkGray.name(), DarkGray.name(), MutedLink.name());
 }
 
 QToolButton* toolButton(const char* name, const QString& text, const QString& accessibleName, const QString& description) {
@@ -77,7 +78,6 @@ void FindBar::InitializeComponent() {
     setFont(chrome::uiFont(9));
     setStyleSheet(barStyleSheet());
     setAccessibleName("Find");
-    setFixedWidth(BarWidth);
 
     findField->setObjectName("findField");
     findField->setAccessibleName("Find");
@@ -87,9 +87,12 @@ void FindBar::InitializeComponent() {
 
     resultLabel->setObjectName("resultLabel");
     resultLabel->setAccessibleName("Search results");
-    resultLabel->setMinimumWidth(64);
+    resultLabel->setMinimumWidth(60);
+    resultLabel->setAlignment(Qt::AlignCenter);
 
     matchCaseButton->setCheckable(true);
+    for (QToolButton* glyph : {previousButton, nextButton, closeButton})
+        glyph->setFixedWidth(GlyphButtonWidth);
 
     replaceRow->setObjectName("replaceRow");
     replaceField->setObjectName("replaceField");
