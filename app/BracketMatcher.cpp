@@ -66,8 +66,15 @@ void scanBrackets(const QString& text, bool lineComments, Visit visit) {
 }  // namespace
 
 BracketMatcher::Match BracketMatcher::at(const QTextDocument& document, int caret) const {
-    const QString text = documentText(document);
     Match match;
+    // Most caret positions touch no bracket: no need to read the text then.
+    const auto bracketAt = [&document](int position) {
+        const QChar c = position >= 0 ? document.characterAt(position) : QChar();
+        return isOpening(c) || isClosing(c);
+    };
+    if (!bracketAt(caret - 1) && !bracketAt(caret))
+        return match;
+    const QString text = documentText(document);
     // Candidates: the character before the caret first, then the one after it.
     const int candidates[2] = {caret - 1, caret};
     bool targetIsCandidate[2] = {false, false};

@@ -269,6 +269,9 @@ private slots:
             QCOMPARE(dialog->intMaximum(), e->blockCount());
             auto* spin = dialog->findChild<QSpinBox*>();
             QVERIFY(spin);
+            const QString folder = qEnvironmentVariable("VANTOR_SCREENSHOTS");
+            if (!folder.isEmpty())
+                dialog->grab().save(folder + "/gotoline-" + editor + ".png");
             spin->selectAll();
             QTest::keyClicks(spin, "7");
             QTest::keyClick(spin, Qt::Key_Return);
