@@ -86,7 +86,8 @@ void FindBar::InitializeComponent() {
     findField->setClearButtonEnabled(false);
 
     resultLabel->setObjectName("resultLabel");
-    resultLabel->setAccessibleName("Search results");
+    // Read by its text ("3 of 12"); the description says what that is.
+    resultLabel->setAccessibleDescription("Search results");
     resultLabel->setMinimumWidth(60);
     resultLabel->setAlignment(Qt::AlignCenter);
 
