@@ -367,6 +367,26 @@ private slots:
         QTextCursor first(block);
         QVERIFY(cleared.pixelColor(right, editor.cursorRect(first).center().y()) != colors.errorLineBackground);
     }
+
+    // `//` starts a comment in SCSS only: in CSS the brace after it still counts.
+    void lineCommentsFollowTheSyntax() {
+        const SyntaxColors colors;
+        CodeEditor editor;
+        editor.setPlainText("a {b: c; // }");
+        QTextCursor caret(editor.document());
+        caret.setPosition(3);
+        editor.setTextCursor(caret);
+        const auto marks = [&] {
+            QMap<int, QColor> found;
+            for (const QTextEdit::ExtraSelection& s : editor.extraSelections())
+                found.insert(s.cursor.selectionStart(), s.format.background().color());
+            return found;
+        };
+        QCOMPARE(editor.syntax(), CodeEditor::Syntax::Scss);
+        QCOMPARE(marks(), (QMap<int, QColor>{{2, colors.bracketMismatchBackground}}));
+        editor.setSyntax(CodeEditor::Syntax::Css);
+        QCOMPARE(marks(), (QMap<int, QColor>{{2, colors.bracketMatchBackground}, {12, colors.bracketMatchBackground}}));
+    }
 };
 
 QTEST_MAIN(TstCodeEditor)
