@@ -61,6 +61,35 @@ void replaceAt(QTextCursor& cursor, int from, int length, const QString& text) {
     cursor.insertText(text);
 }
 
+// A selection that started at its first line's start starts there again
+// after an edit inserted text at that very place, so it still covers whole lines.
+class LineStartKeeper {
+public:
+    explicit LineStartKeeper(QPlainTextEdit& editor) : editor(editor) {
+        const QTextCursor cursor = editor.textCursor();
+        first = editor.document()->findBlock(cursor.selectionStart());
+        active = cursor.hasSelection() && cursor.selectionStart() == first.position();
+    }
+    ~LineStartKeeper() {
+        QTextCursor cursor = editor.textCursor();
+        if (!active || !cursor.hasSelection() || cursor.selectionStart() == first.position())
+            return;
+        const bool forward = cursor.anchor() <= cursor.position();
+        const int start = first.position();
+        const int end = cursor.selectionEnd();
+        cursor.setPosition(forward ? start : end);
+        cursor.setPosition(forward ? end : start, QTextCursor::KeepAnchor);
+        editor.setTextCursor(cursor);
+    }
+    LineStartKeeper(const LineStartKeeper&) = delete;
+    LineStartKeeper& operator=(const LineStartKeeper&) = delete;
+
+private:
+    QPlainTextEdit& editor;
+    QTextBlock first;
+    bool active = false;
+};
+
 }  // namespace
 
 void EditingCommands::newLine(QPlainTextEdit& editor) {
@@ -109,6 +138,7 @@ void EditingCommands::toggleLineComment(QPlainTextEdit& editor, const QString& m
     if (lines.empty())
         return;
 
+    const LineStartKeeper keeper(editor);
     QTextCursor edit(editor.document());
     edit.beginEditBlock();
     for (const QTextBlock& block : lines) {
@@ -128,6 +158,7 @@ void EditingCommands::toggleLineComment(QPlainTextEdit& editor, const QString& m
 
 void EditingCommands::indentLines(QPlainTextEdit& editor) {
     const QTextCursor cursor = editor.textCursor();
+    const LineStartKeeper keeper(editor);
     QTextCursor edit(editor.document());
     edit.beginEditBlock();
     for (const QTextBlock& block : coveredBlocks(cursor)) {

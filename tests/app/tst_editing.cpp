@@ -372,6 +372,22 @@ private slots:
         QVERIFY(marks.at(0).format.boolProperty(QTextFormat::FullWidthSelection));
         QCOMPARE(bracketMarks(sass), (QMap<int, bool>{{2, true}, {16, true}}));
     }
+
+    // After indenting or commenting, a selection of whole lines still covers them whole.
+    void selectionStaysOnWholeLines_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("indent") << int(Qt::Key_BracketRight) << "    a\n    b";
+        QTest::newRow("comment") << int(Qt::Key_Slash) << "// a\n// b";
+    }
+    void selectionStaysOnWholeLines() {
+        QFETCH(int, key);
+        QFETCH(QString, selected);
+        setSource("[a\nb]\nc");
+        QTest::keyClick(sass, Qt::Key(key), Qt::ControlModifier);
+        QCOMPARE(sass->textCursor().selectedText(), QString(selected).replace(u'\n', QChar::ParagraphSeparator));
+        QCOMPARE(sass->textCursor().position(), int(selected.size()));
+    }
 };
 
 QTEST_MAIN(TstEditing)
