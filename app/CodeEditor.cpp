@@ -1,11 +1,21 @@
 #include "CodeEditor.h"
 
+#include "BracketMatcher.h"
+#include "Chrome.h"
 #include "DocumentText.h"
+#include "EditingCommands.h"
 #include "LineNumberGutter.h"
 
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QWheelEvent>
+
+#include <cmath>
 
 namespace pelorin {
 
@@ -15,6 +25,8 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::updateGutterWidth);
     connect(this, &QPlainTextEdit::updateRequest, this, &CodeEditor::updateGutter);
     connect(this, &QPlainTextEdit::cursorPositionChanged, gutter, qOverload<>(&QWidget::update));
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateBracketMarks);
+    connect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::updateBracketMarks);
     updateGutterWidth();
 }
 
@@ -75,6 +87,9 @@ void CodeEditor::resizeEvent(QResizeEvent* event) {
 void CodeEditor::changeEvent(QEvent* event) {
     QPlainTextEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
+        if (!zooming)
+            zoom = 0;  // a font set by the caller is the new level 0
+        updateTabStops();
         updateGutterWidth();
         gutter->update();
     }
@@ -118,15 +133,19 @@ void CodeEditor::setErrorMark(int line, int column) {
         marks.append(columnMark);
     }
     errorCursor = QTextCursor(block);
-    setExtraSelections(marks);
+    errorMarks = marks;
+    updateExtraSelections();
+    viewport()->update();
     gutter->update();
 }
 
 void CodeEditor::clearErrorMark() {
-    if (errorCursor.isNull() && extraSelections().isEmpty())
+    if (errorCursor.isNull() && errorMarks.isEmpty())
         return;
     errorCursor = QTextCursor();
-    setExtraSelections({});
+    errorMarks.clear();
+    updateExtraSelections();
+    viewport()->update();
     gutter->update();
 }
 
@@ -136,6 +155,279 @@ void CodeEditor::goToPosition(int line, int column) {
     setTextCursor(cursorAt(line, column));
     ensureCursorVisible();
     setFocus(Qt::OtherFocusReason);
+}
+
+// Error marks first, then the bracket marks over them.
+void CodeEditor::updateExtraSelections() { setExtraSelections(errorMarks + bracketMarks); }
+
+void CodeEditor::updateBracketMarks() {
+    QList<QTextEdit::ExtraSelection> marks;
+    const BracketMatcher::Match match =
+        BracketMatcher(textSyntax == Syntax::Scss).at(*document(), textCursor().position());
+    const auto mark = [this, &marks](int position, bool matched) {
+        QTextEdit::ExtraSelection selection;
+        selection.cursor = QTextCursor(document());
+        selection.cursor.setPosition(position);
+        selection.cursor.setPosition(position + 1, QTextCursor::KeepAnchor);
+        selection.format.setBackground(matched ? scheme.bracketMatchBackground : scheme.bracketMismatchBackground);
+        if (!matched)
+            selection.format.setForeground(scheme.bracketMismatch);
+        marks.append(selection);
+    };
+    if (match.bracket >= 0) {
+        mark(match.bracket, match.partner >= 0);
+        if (match.partner >= 0)
+            mark(match.partner, true);
+    }
+    if (marks.isEmpty() && bracketMarks.isEmpty())
+        return;
+    bracketMarks = marks;
+    updateExtraSelections();
+}
+
+void CodeEditor::setSyntax(Syntax value) {
+    textSyntax = value;
+    updateBracketMarks();
+}
+
+void CodeEditor::setTabStopCharacters(int characters) {
+    tabStopCharacters = characters;
+    updateTabStops();
+}
+
+void CodeEditor::updateTabStops() {
+    if (tabStopCharacters > 0)
+        setTabStopDistance(tabStopCharacters * QFontMetricsF(font()).horizontalAdvance(u' '));
+}
+
+namespace {
+
+constexpr int SmallestZoomedPoints = 4;
+constexpr int LargestZoomedPoints = 72;
+
+}  // namespace
+
+void CodeEditor::zoomBy(int steps) {
+    if (zoom == 0)
+        zoomBase = font();
+    const qreal points = zoomBase.pointSizeF() > 0 ? zoomBase.pointSizeF() : zoomBase.pixelSize() * 0.75;
+    const int smallest = qMin(0, int(std::ceil(SmallestZoomedPoints - points)));
+    const int largest = qMax(0, int(std::floor(LargestZoomedPoints - points)));
+    setZoom(qBound(smallest, zoom + steps, largest));
+}
+
+void CodeEditor::resetZoom() { setZoom(0); }
+
+void CodeEditor::setZoom(int level) {
+    if (level == zoom)
+        return;
+    QFont zoomed = zoomBase;
+    if (zoomBase.pointSizeF() > 0)
+        zoomed.setPointSizeF(zoomBase.pointSizeF() + level);
+    else
+        zoomed.setPixelSize(qMax(1, zoomBase.pixelSize() + qRound(level * 4 / 3.0)));
+    zooming = true;
+    setFont(level == 0 ? zoomBase : zoomed);
+    zooming = false;
+    zoom = level;
+}
+
+void CodeEditor::keyPressEvent(QKeyEvent* event) {
+    if (handleCommandKey(event)) {
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+bool CodeEditor::handleCommandKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if (modifiers == Qt::ControlModifier || modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        switch (key) {
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            zoomBy(1);
+            return true;
+        case Qt::Key_Minus:
+            zoomBy(-1);
+            return true;
+        case Qt::Key_0:
+            resetZoom();
+            return true;
+        default:
+            break;
+        }
+    }
+    if (modifiers == Qt::ControlModifier && key == Qt::Key_G) {
+        goToLine();
+        return true;
+    }
+    if (isReadOnly())
+        return false;
+    if (modifiers == Qt::ControlModifier) {
+        switch (key) {
+        case Qt::Key_Slash:
+            if (textSyntax == Syntax::Scss)
+                EditingCommands::toggleLineComment(*this, QStringLiteral("//"));
+            return true;
+        case Qt::Key_BracketRight:
+            EditingCommands::indentLines(*this);
+            return true;
+        case Qt::Key_BracketLeft:
+            EditingCommands::outdentLines(*this);
+            return true;
+        default:
+            return false;
+        }
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+        EditingCommands::newLine(*this);
+        return true;
+    }
+    if (event->text() == QStringLiteral("}") && !(modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+        !overwriteMode())
+        return EditingCommands::closingBrace(*this);
+    return false;
+}
+
+void CodeEditor::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QPlainTextEdit::wheelEvent(event);
+        return;
+    }
+    wheelDelta += event->angleDelta().y();
+    const int steps = wheelDelta / QWheelEvent::DefaultDeltasPerStep;
+    wheelDelta -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps != 0)
+        zoomBy(steps);
+    event->accept();
+}
+
+// The error line's background under every visual row of the line, wrapped
+// rows included; the text is drawn over it.
+void CodeEditor::paintEvent(QPaintEvent* event) {
+    if (!errorCursor.isNull()) {
+        const QTextBlock block = errorCursor.block();
+        if (block.isValid() && block.isVisible()) {
+            QRectF rows = blockBoundingGeometry(block).translated(contentOffset());
+            rows.setLeft(0);
+            rows.setRight(viewport()->width());
+            QPainter painter(viewport());
+            painter.fillRect(rows.intersected(QRectF(event->rect())), scheme.errorLineBackground);
+        }
+    }
+    QPlainTextEdit::paintEvent(event);
+}
+
+void CodeEditor::goToLine() {
+    QInputDialog dialog(this);
+    dialog.setObjectName("goToLineDialog");
+    dialog.setWindowTitle("Go to Line");
+    dialog.setAccessibleName("Go to line");
+    dialog.setInputMode(QInputDialog::IntInput);
+    dialog.setLabelText(QString("Line number (1 to %1):").arg(blockCount()));
+    dialog.setIntRange(1, blockCount());
+    dialog.setIntValue(textCursor().blockNumber() + 1);
+    using namespace chrome;
+    dialog.setStyleSheet(QString("QInputDialog { background: %1; }"
+                                 "QLabel { color: %2; }"
+                                 "QSpinBox { background: %3; color: %2; border: 1px solid %4; padding: 2px; "
+                                 "selection-background-color: %4; }"
+                                 "QSpinBox:focus { border-color: %5; }"
+                                 "QPushButton { background: %4; color: %2; border: 1px solid %4; padding: 3px 12px; }"
+                                 "QPushButton:focus, QPushButton:hover { border-color: %5; }")
+                             .arg(MessageStrip.name(), TitleText.name(), WindowBackground.name(), GlyphHover.name(),
+                                  MutedLink.name()));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    goToPosition(dialog.intValue(), 1);
+}
+
+void CodeEditor::showOutput(const QString& text) {
+    if (text.isEmpty()) {
+        if (!document()->isEmpty() && !holdingPlace) {
+            const QTextCursor caret = textCursor();
+            heldPlace = {documentText(*document()), caret.anchor(), caret.position(), verticalScrollBar()->value(),
+                         horizontalScrollBar()->value()};
+            holdingPlace = true;
+        }
+        replaceChangedText(text);
+        return;
+    }
+    if (holdingPlace) {
+        // Back to what was shown before the view was emptied, then on from there.
+        holdingPlace = false;
+        if (document()->isEmpty()) {
+            replaceChangedText(heldPlace.text);
+            QTextCursor caret(document());
+            caret.setPosition(heldPlace.anchor);
+            caret.setPosition(heldPlace.position, QTextCursor::KeepAnchor);
+            setTextCursor(caret);
+            verticalScrollBar()->setValue(heldPlace.verticalScroll);
+            horizontalScrollBar()->setValue(heldPlace.horizontalScroll);
+        }
+        heldPlace = Place();
+    }
+    replaceKeepingSelection(text);
+}
+
+void CodeEditor::replaceKeepingSelection(const QString& text) {
+    // Plain numbers: a QTextCursor copy would move with the edit.
+    const QTextCursor caret = textCursor();
+    const int anchor = caret.anchor();
+    const int position = caret.position();
+    const int start = caret.selectionStart();
+    const int end = caret.selectionEnd();
+    const bool hadSelection = caret.hasSelection();
+    const int oldLength = document()->characterCount() - 1;
+    // The one edit replaceChangedText makes: where, how much went, how much came.
+    int from = -1;
+    int removed = 0;
+    int added = 0;
+    const QMetaObject::Connection watch =
+        connect(document(), &QTextDocument::contentsChange, this, [&](int position, int charsRemoved, int charsAdded) {
+            if (from < 0) {
+                from = position;
+                removed = charsRemoved;
+                added = charsAdded;
+            }
+        });
+    replaceChangedText(text);
+    disconnect(watch);
+    if (from < 0)
+        return;
+
+    const int newLength = document()->characterCount() - 1;
+    QTextCursor after(document());
+    if (hadSelection && start == 0 && end == oldLength) {
+        after.setPosition(0);
+        after.setPosition(newLength, QTextCursor::KeepAnchor);
+    } else {
+        // Positions before the change stay, those after it move with it.
+        const auto moved = [&](int position) {
+            if (position <= from)
+                return position;
+            if (position >= from + removed)
+                return qBound(0, position + added - removed, newLength);
+            return qMin(from, newLength);
+        };
+        const bool overlaps = hadSelection && start < from + removed && end > from &&
+                              !(removed == 0 && (end == from || start == from));
+        after.setPosition(moved(anchor));
+        if (!overlaps)
+            after.setPosition(moved(position), QTextCursor::KeepAnchor);
+        else
+            after.setPosition(moved(position));
+    }
+    const QTextCursor current = textCursor();
+    if (current.anchor() == after.anchor() && current.position() == after.position())
+        return;
+    const int vertical = verticalScrollBar()->value();
+    const int horizontal = horizontalScrollBar()->value();
+    setTextCursor(after);
+    verticalScrollBar()->setValue(vertical);
+    horizontalScrollBar()->setValue(horizontal);
 }
 
 }  // namespace pelorin

@@ -2,8 +2,11 @@
 
 #include "SyntaxColors.h"
 
+#include <QFont>
+#include <QList>
 #include <QPlainTextEdit>
 #include <QTextCursor>
+#include <QTextEdit>
 
 namespace pelorin {
 
@@ -12,7 +15,12 @@ class LineNumberGutter;
 // A plain-text editor with a line-number gutter and an error mark. It only
 // adds to QPlainTextEdit: every property a caller sets (read-only, tab
 // behaviour, font, colours, wrapping) keeps its meaning. It owns the editor's
-// extra selections, which carry the error mark.
+// extra selections, which carry the error mark and the bracket marks.
+//
+// Keys it adds: Enter keeps the line's indentation (one level more after '{'),
+// a '}' first on its line takes one level off, Ctrl+/ toggles line comments,
+// Ctrl+] and Ctrl+[ indent and outdent (editable editors only); Ctrl+= or
+// Ctrl++, Ctrl+- and Ctrl+0 (and Ctrl+wheel) zoom; Ctrl+G goes to a line.
 class CodeEditor : public QPlainTextEdit {
     Q_OBJECT
 
@@ -45,9 +53,38 @@ public:
     // documentText() shows them; any other text ends up exactly as given.
     void replaceChangedText(const QString& text);
 
+    // Shows a conversion's output in a view that keeps the reader's place.
+    // Like replaceChangedText, and a selection that overlapped the replaced
+    // part is cleared, or kept on the whole text when it covered all of it.
+    // Emptying the view remembers what it showed: the next non-empty text is
+    // shown as if the empty interval had not happened, so scroll position
+    // and a selection outside the changed part come back.
+    void showOutput(const QString& text);
+
+    // How the text reads: SCSS has `//` line comments, CSS has none. Scss by default.
+    enum class Syntax { Scss, Css };
+    void setSyntax(Syntax value);
+    Syntax syntax() const { return textSyntax; }
+
+    // Draws tabs `characters` wide in the editor's font, kept after every
+    // font change (zoom included). Until called, the tab stop distance is
+    // whatever the caller set.
+    void setTabStopCharacters(int characters);
+
+    // Zoom in whole points on the font the caller set, which level 0 restores.
+    void zoomBy(int steps);
+    void resetZoom();
+    int zoomLevel() const { return zoom; }
+
+    // Asks for a line number and puts the caret at the start of that line.
+    void goToLine();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     friend class LineNumberGutter;
@@ -58,9 +95,37 @@ private:
     // never between the halves of a surrogate pair.
     QTextCursor cursorAt(int line, int column) const;
 
+    // The editing and view keys above; false for every other key.
+    bool handleCommandKey(QKeyEvent* event);
+    void updateExtraSelections();
+    void updateBracketMarks();
+    void updateTabStops();
+    void setZoom(int level);
+    // replaceChangedText, then the selection put right (see showOutput).
+    void replaceKeepingSelection(const QString& text);
+
     SyntaxColors scheme;
     LineNumberGutter* gutter = nullptr;
     QTextCursor errorCursor;  // at the marked line's start; null when none
+    QList<QTextEdit::ExtraSelection> errorMarks;
+    QList<QTextEdit::ExtraSelection> bracketMarks;
+    Syntax textSyntax = Syntax::Scss;
+    int tabStopCharacters = 0;  // 0: the tab stop distance is the caller's
+    int zoom = 0;
+    bool zooming = false;  // the font change under way is a zoom step
+    QFont zoomBase;        // the caller's font, while zoomed
+    int wheelDelta = 0;    // Ctrl+wheel rotation not yet turned into a step
+
+    // What the view showed before its text was emptied, while it stays empty.
+    struct Place {
+        QString text;
+        int anchor = 0;
+        int position = 0;
+        int verticalScroll = 0;
+        int horizontalScroll = 0;
+    };
+    bool holdingPlace = false;
+    Place heldPlace;
 };
 
 }  // namespace pelorin

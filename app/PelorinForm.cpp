@@ -5,6 +5,7 @@
 #include "ChromeLabel.h"
 #include "CodeEditor.h"
 #include "DragHandles.h"
+#include "FindBar.h"
 #include "Options.h"
 #include "ScreenPlacement.h"
 #include "ScssFileDrop.h"
@@ -244,6 +245,16 @@ void PelorinForm::InitializeComponent() {
     CssEditor->setReadOnly(true);
     CssEditor->setTabChangesFocus(true);
     setTabOrder(SassEditor, CssEditor);
+    // Tabs four characters wide; find bars over the top right of each pane.
+    for (CodeEditor* editor : {SassEditor, CssEditor})
+        editor->setTabStopCharacters(4);
+    CssEditor->setSyntax(CodeEditor::Syntax::Css);
+    SassFindBar = new FindBar(SassEditor, Panel1);
+    SassFindBar->setObjectName("SassFindBar");
+    SassFindBar->setAccessibleName("Find in SCSS");
+    CssFindBar = new FindBar(CssEditor, Panel2);
+    CssFindBar->setObjectName("CssFindBar");
+    CssFindBar->setAccessibleName("Find in CSS");
     // Attached while the documents are empty, so that no whole-document pass runs later.
     new ScssHighlighter(SassEditor->document(), ScssHighlighter::Mode::Scss);
     new ScssHighlighter(CssEditor->document(), ScssHighlighter::Mode::Css);
@@ -678,8 +689,9 @@ void PelorinForm::convertSource() {
                 setMessage(QString());
                 showErrorPosition(0, 0);
             }
-            // Only the changed middle is replaced, so the reader's place in the CSS stays put.
-            CssEditor->replaceChangedText(css ? QString::fromUtf8(css) : QString());
+            // Only the changed middle is replaced, so the reader's place in the CSS stays put,
+            // across an emptied view too.
+            CssEditor->showOutput(css ? QString::fromUtf8(css) : QString());
         }
         Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
     } catch (...) {

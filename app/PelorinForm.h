@@ -21,6 +21,7 @@ class ChromeLabel;
 class CodeEditor;
 class DragHandles;
 class ScssFileDrop;
+class FindBar;
 
 // The main window: SCSS editor on the left, live CSS on the right, the
 // compiler's error in the message line and the conversion time in the status line.
@@ -163,6 +164,8 @@ private:
     // Reports the mouse on TopBar, Logo and Title to the TopBar_ handlers.
     DragHandles* topBarHandles = nullptr;
     ScssFileDrop* sassEditorDrop = nullptr;
+    FindBar* SassFindBar = nullptr;
+    FindBar* CssFindBar = nullptr;
 
     bool dragging = false;
     QPoint offset;

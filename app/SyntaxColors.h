@@ -61,6 +61,11 @@ struct SyntaxColors {
     // Error marks in the text.
     QColor errorLineBackground{64, 36, 30};  // subtle reddish tint of the background
     QColor errorUnderline = chrome::LightSalmon;
+
+    // The bracket at the caret and its partner; an unmatched one in red.
+    QColor bracketMatchBackground{70, 70, 70};
+    QColor bracketMismatchBackground{90, 30, 30};
+    QColor bracketMismatch{255, 110, 110};
 };
 
 }  // namespace pelorin

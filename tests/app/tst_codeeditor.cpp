@@ -6,6 +6,7 @@
 #include <QMetaProperty>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QtTest>
 
 using pelorin::CodeEditor;
@@ -335,6 +336,56 @@ private slots:
         editor.goToPosition(450, 3);
         QVERIFY(editor.verticalScrollBar()->value() > 300);
         QVERIFY(editor.viewport()->rect().contains(editor.cursorRect()));
+    }
+
+    // The error line's background lies under every row a wrapped line takes,
+    // right across the view, and stops where the next line starts.
+    void errorMarkCoversWrappedRows() {
+        const SyntaxColors colors;
+        CodeEditor editor;
+        editor.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        showEditor(editor, "a\n" + QString("word ").repeated(60) + "\nb");
+        editor.setErrorMark(2, 1);
+        const QTextBlock block = editor.document()->findBlockByNumber(1);
+        QVERIFY(block.layout()->lineCount() >= 3);
+        const QImage image = editor.viewport()->grab().toImage();
+        const int right = image.width() - 2;
+        for (int row = 0; row < block.layout()->lineCount(); ++row) {
+            const QTextLine line = block.layout()->lineAt(row);
+            QTextCursor at(block);
+            at.setPosition(block.position() + line.textStart());
+            const int y = editor.cursorRect(at).center().y();
+            QCOMPARE(image.pixelColor(right, y), colors.errorLineBackground);
+        }
+        QTextCursor next(editor.document()->findBlockByNumber(2));
+        QVERIFY(image.pixelColor(right, editor.cursorRect(next).center().y()) != colors.errorLineBackground);
+        QTextCursor previous(editor.document()->findBlockByNumber(0));
+        QVERIFY(image.pixelColor(right, editor.cursorRect(previous).center().y()) != colors.errorLineBackground);
+
+        editor.clearErrorMark();
+        const QImage cleared = editor.viewport()->grab().toImage();
+        QTextCursor first(block);
+        QVERIFY(cleared.pixelColor(right, editor.cursorRect(first).center().y()) != colors.errorLineBackground);
+    }
+
+    // `//` starts a comment in SCSS only: in CSS the brace after it still counts.
+    void lineCommentsFollowTheSyntax() {
+        const SyntaxColors colors;
+        CodeEditor editor;
+        editor.setPlainText("a {b: c; // }");
+        QTextCursor caret(editor.document());
+        caret.setPosition(3);
+        editor.setTextCursor(caret);
+        const auto marks = [&] {
+            QMap<int, QColor> found;
+            for (const QTextEdit::ExtraSelection& s : editor.extraSelections())
+                found.insert(s.cursor.selectionStart(), s.format.background().color());
+            return found;
+        };
+        QCOMPARE(editor.syntax(), CodeEditor::Syntax::Scss);
+        QCOMPARE(marks(), (QMap<int, QColor>{{2, colors.bracketMismatchBackground}}));
+        editor.setSyntax(CodeEditor::Syntax::Css);
+        QCOMPARE(marks(), (QMap<int, QColor>{{2, colors.bracketMatchBackground}, {12, colors.bracketMatchBackground}}));
     }
 };
 

@@ -2,6 +2,9 @@
 #include "CodeEditor.h"
 #include "PelorinForm.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -267,6 +270,92 @@ private slots:
         QCOMPARE(form->conversionCount(), before + 2);
         QTest::qWait(20);
         QCOMPARE(form->conversionCount(), before + 2);
+    }
+
+    // An error while a rule is half typed empties the view; the next good
+    // conversion brings the reader back where they were.
+    void cssViewKeepsItsPlaceAcrossAnError() {
+        QString scss;
+        for (int i = 0; i < 300; ++i)
+            scss += QString(".r%1 { width: %1px; }\n").arg(i);
+        setSource(scss);
+        QScrollBar* bar = css->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        const int scrolled = bar->value();
+        QVERIFY(scrolled > 100);
+        const int at = int(css->toPlainText().indexOf(".r150 {"));
+        QTextCursor selection = css->textCursor();
+        selection.setPosition(at);
+        selection.setPosition(at + 5, QTextCursor::KeepAnchor);
+        css->setTextCursor(selection);
+        bar->setValue(scrolled);
+
+        sass->setFocus();
+        sass->moveCursor(QTextCursor::End);
+        QTest::keyClicks(sass, ".last {");
+        QVERIFY(!message->text().isEmpty());
+        QCOMPARE(css->toPlainText(), QString());
+        QTest::keyClicks(sass, " a: b");
+        QCOMPARE(css->toPlainText(), QString());
+        QTest::keyClicks(sass, " }");
+        QCOMPARE(message->text(), QString());
+        QVERIFY(css->toPlainText().endsWith(".r299 {\n    width: 299px;\n}\n\n.last {\n    a: b;\n}\n"));
+        QCOMPARE(bar->value(), scrolled);
+        QCOMPARE(css->textCursor().selectedText(), QString(".r150"));
+        QCOMPARE(css->textCursor().selectionStart(), at);
+        QVERIFY(!css->document()->isUndoAvailable());
+    }
+
+    // A selection that overlapped the replaced part is cleared, one before or
+    // after it stays on its text, one on the whole text stays on the whole.
+    void cssSelectionNeverSurvivesAsAFragment_data() {
+        QTest::addColumn<QString>("selected");  // the text selected before the change
+        QTest::addColumn<QString>("after");     // what is selected after it
+        QTest::newRow("before the change") << "border: none;" << "border: none;";
+        QTest::newRow("after the change") << "outline: none;" << "outline: none;";
+        QTest::newRow("overlapping the change") << "flex;\n    border" << "";
+        QTest::newRow("inside the change") << "fle" << "";
+        QTest::newRow("round the change") << "display: flex;\n    border" << "";
+    }
+    void cssSelectionNeverSurvivesAsAFragment() {
+        QFETCH(QString, selected);
+        QFETCH(QString, after);
+        const int at = int(css->toPlainText().indexOf(selected));
+        QVERIFY(at >= 0);
+        QTextCursor selection = css->textCursor();
+        selection.setPosition(at);
+        selection.setPosition(at + int(selected.size()), QTextCursor::KeepAnchor);
+        css->setTextCursor(selection);
+
+        QTextCursor edit = sass->textCursor();
+        const int flex = int(sass->toPlainText().indexOf("flex;"));
+        edit.setPosition(flex);
+        edit.setPosition(flex + 4, QTextCursor::KeepAnchor);
+        edit.insertText("grid");
+        QVERIFY(css->toPlainText().contains("display: grid;"));
+        QCOMPARE(css->textCursor().selectedText(), QString(after).replace(u'\n', QChar::ParagraphSeparator));
+    }
+
+    // "Select All and Copy", then another output style: the whole new text is
+    // selected and copied, never a lone "}".
+    void wholeSelectionStaysWhole() {
+        form->findChild<QAction*>("CssEditorCtxSAllCopy")->trigger();
+        for (const char* style : {"compactToolStripMenuItem", "compressedToolStripMenuItem"}) {
+            form->findChild<QAction*>(style)->trigger();
+            const QTextCursor selection = css->textCursor();
+            QCOMPARE(selection.selectionStart(), 0);
+            QCOMPARE(selection.selectionEnd(), int(css->toPlainText().size()));
+            form->findChild<QAction*>("CssEditorCtxCopy")->trigger();
+            QCOMPARE(QGuiApplication::clipboard()->text(), css->toPlainText());
+        }
+        // Through an error too.
+        setSource("a { b: c }");
+        form->findChild<QAction*>("CssEditorCtxSAllCopy")->trigger();
+        setSource("a { b: c");
+        QCOMPARE(css->toPlainText(), QString());
+        setSource("a { b: d }");
+        QCOMPARE(css->textCursor().selectedText(), css->toPlainText().replace(u'\n', QChar::ParagraphSeparator));
+        form->findChild<QAction*>("expandedToolStripMenuItem")->trigger();
     }
 };
 

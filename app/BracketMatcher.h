@@ -1,0 +1,27 @@
+#pragma once
+
+class QTextDocument;
+
+namespace pelorin {
+
+// Finds the bracket that matches one of `()`, `[]`, `{}` at a caret, reading
+// the text as a stylesheet: brackets inside quoted strings and comments do not
+// count, and neither does `//` inside an unquoted `url(...)`.
+class BracketMatcher {
+public:
+    struct Match {
+        int bracket = -1;  // position of the bracket at the caret; -1 when none
+        int partner = -1;  // position of its partner; -1 when it has none
+    };
+
+    // `lineComments`: whether `//` starts a comment that runs to the line's end (SCSS).
+    explicit BracketMatcher(bool lineComments) : lineComments(lineComments) {}
+
+    // The bracket just before the caret, else the one just after it, with its partner.
+    Match at(const QTextDocument& document, int caret) const;
+
+private:
+    bool lineComments;
+};
+
+}  // namespace pelorin
