@@ -13,8 +13,10 @@ TextPosition mapTrimmedPosition(const QString& untrimmedText, int line, int colu
         --end;
 
     // Start of the wanted line within the trimmed text; a line past the end
-    // clamps to the last line with the column past its end.
-    qsizetype lineStart = begin;
+    // clamps to the last line with the column past its end. libsass skips a
+    // byte-order mark at the start of its text, so first-line columns count
+    // from after it.
+    qsizetype lineStart = begin < end && p[begin] == QChar(0xfeff) ? begin + 1 : begin;
     bool pastEnd = false;
     for (int l = 1; l < line; ++l) {
         qsizetype next = lineStart;

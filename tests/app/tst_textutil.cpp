@@ -19,6 +19,8 @@ using pelorin::secondsText;
 
 namespace {
 
+const QString Bom(QChar(0xfeff));
+
 QString numberedLines(int count, const QString& prefix) {
     QString text;
     for (int i = 1; i <= count; ++i)
@@ -225,6 +227,16 @@ private slots:
         QTest::newRow("huge") << "\n  ab\nc" << INT_MAX << INT_MAX << 3 << 2;
         QTest::newRow("empty text") << "" << 1 << 1 << 1 << 1;
         QTest::newRow("only white space") << "  \n " << 1 << 1 << 2 << 2;
+        // libsass skips a byte-order mark that starts its text; any other U+FEFF is a character.
+        // (QString::fromUtf8 would drop a leading one, hence Bom.)
+        QTest::newRow("byte-order mark") << Bom + "a{b:c}}" << 1 << 7 << 1 << 8;
+        QTest::newRow("byte-order mark after trimmed space") << "\n  " + Bom + "a}" << 1 << 2 << 2 << 5;
+        QTest::newRow("byte-order mark, later line") << Bom + "a\n" + Bom + "b}" << 2 << 3 << 2 << 3;
+        QTest::newRow("only a byte-order mark") << " " + Bom + " " << 1 << 1 << 1 << 3;
+        // Seen from libsass: a column far beyond the end of a 60,003-character line.
+        QTest::newRow("column far past a long line") << QString(60003, u'x') + "\nb" << 1 << 3355278 << 1 << 60004;
+        QTest::newRow("column past the last line's end, trailing space")
+            << QString(" ab  \n") << 1 << 9 << 1 << 4;
     }
     void mapTrimmedPosition() {
         QFETCH(QString, text);
@@ -249,6 +261,9 @@ private slots:
         QTest::newRow("pairs before") << QString::fromUtf8("\n /* \U0001F600\U0001F600 */ $x: $y;") << "$y";
         QTest::newRow("CRLF") << "\r\n  a{b:c}\r\n\t$x: $y;" << "$y";
         QTest::newRow("unbalanced brace") << QString::fromUtf8("\n\n  a { b: c\u00e9 ; } }") << " }";
+        QTest::newRow("byte-order mark") << Bom + "$x: $y;" << "$y";
+        QTest::newRow("byte-order mark after blank lines") << "\n\n" + Bom + "  a{b:c}\n$x: $y;" << "$y";
+        QTest::newRow("byte-order mark, error on its line") << "\n" + Bom + "\t$x: $y;" << "$y";
     }
     void mapTrimmedPositionMatchesLibsass() {
         QFETCH(QString, text);
