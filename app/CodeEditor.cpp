@@ -2,7 +2,10 @@
 
 #include "DocumentText.h"
 #include "LineNumberGutter.h"
+#include "LongLineWrap.h"
 
+#include <QPaintEvent>
+#include <QPainter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -16,6 +19,7 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     connect(this, &QPlainTextEdit::updateRequest, this, &CodeEditor::updateGutter);
     connect(this, &QPlainTextEdit::cursorPositionChanged, gutter, qOverload<>(&QWidget::update));
     updateGutterWidth();
+    new LongLineWrap(this);
 }
 
 int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
@@ -65,6 +69,21 @@ void CodeEditor::updateGutter(const QRect& rect, int dy) {
         gutter->update(0, rect.y(), gutter->width(), rect.height());
     if (rect.contains(viewport()->rect()))
         updateGutterWidth();
+}
+
+void CodeEditor::setWarnings(const QList<EditorWarning>& list) {
+    if (!warnings.set(list))
+        return;
+    viewport()->update();
+    gutter->update();
+}
+
+void CodeEditor::paintEvent(QPaintEvent* event) {
+    QPlainTextEdit::paintEvent(event);
+    if (warnings.isEmpty())
+        return;
+    QPainter painter(viewport());
+    warnings.paint(painter, event->rect());
 }
 
 void CodeEditor::resizeEvent(QResizeEvent* event) {

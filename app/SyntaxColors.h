@@ -5,8 +5,8 @@
 namespace pelorin {
 
 // Every colour the code editors draw beyond their own text colour: the syntax
-// scheme, the line-number gutter and the error marks. A dark scheme on the
-// window background RGB 21, 21, 21; the defaults are the program's scheme.
+// scheme, the line-number gutter, the error marks and the warnings. A dark
+// scheme on the window background RGB 21, 21, 21; the defaults are the program's scheme.
 struct SyntaxColors {
     // Tokens.
     QColor comment{106, 135, 89};        // muted grey-green
@@ -29,6 +29,11 @@ struct SyntaxColors {
     // Error marks in the text.
     QColor errorLineBackground{64, 36, 30};  // subtle reddish tint of the background
     QColor errorUnderline{255, 160, 122};    // LightSalmon
+
+    // Compiler warnings: the gutter mark (and its line number), amber so that
+    // it never reads as an error, and the message drawn after the line's text.
+    QColor warningMark{229, 192, 123};
+    QColor warningText{138, 124, 94};  // dimmed amber, quieter than any token
 };
 
 }  // namespace pelorin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace pelorin {
@@ -20,5 +21,10 @@ struct TextPosition {
 // columns beyond a line's end to one past its last character; any int values
 // are safe.
 TextPosition mapTrimmedPosition(const QString& untrimmedText, int line, int column);
+
+// mapTrimmedPosition for many positions at once, in their order: one pass over
+// the text to find its lines, then only the columns of each position are
+// walked, so a conversion's hundred warnings cost little more than one.
+QList<TextPosition> mapTrimmedPositions(const QString& untrimmedText, const QList<TextPosition>& positions);
 
 }  // namespace pelorin

@@ -247,6 +247,16 @@ private slots:
         const pelorin::TextPosition position = pelorin::mapTrimmedPosition(text, line, column);
         QCOMPARE(position.line, editorLine);
         QCOMPARE(position.column, editorColumn);
+        // Many at once map each the same.
+        const QList<pelorin::TextPosition> batch =
+            pelorin::mapTrimmedPositions(text, {{line, column}, {1, 1}, {line, column}});
+        QCOMPARE(batch.size(), 3);
+        for (qsizetype i : {0, 2}) {
+            QCOMPARE(batch.at(i).line, editorLine);
+            QCOMPARE(batch.at(i).column, editorColumn);
+        }
+        QCOMPARE(batch.at(1).line, pelorin::mapTrimmedPosition(text, 1, 1).line);
+        QCOMPARE(batch.at(1).column, pelorin::mapTrimmedPosition(text, 1, 1).column);
     }
 
     // libsass's own positions, taken from the trimmed UTF-8 text as the
@@ -296,10 +306,23 @@ private slots:
                                    QString(QChar(0xd800)),
                                    QString::fromUtf8("\n\U0001F600\n\U0001F600x  "),
                                    QString(QChar(0xd83d)) + "\n" + QChar(0xde00),
-                                   "\r\n\r\n \t\f\va\r\n"};
+                                   "\r\n\r\n \t\f\va\r\n",
+                                   " " + Bom + "a\n" + Bom + "\nb "};
         const QList<int> values{INT_MIN, -1, 0, 1, 2, 3, 4, 7, 1000, INT_MAX};
+        QList<pelorin::TextPosition> all;
+        for (int line : values) {
+            for (int column : values)
+                all.append({line, column});
+        }
         for (const QString& text : texts) {
             const QStringList lines = text.split(u'\n');
+            // Many at once agree with one at a time.
+            const QList<pelorin::TextPosition> batch = pelorin::mapTrimmedPositions(text, all);
+            QCOMPARE(batch.size(), all.size());
+            for (qsizetype i = 0; i < all.size(); ++i) {
+                const pelorin::TextPosition one = pelorin::mapTrimmedPosition(text, all.at(i).line, all.at(i).column);
+                QVERIFY2(batch.at(i).line == one.line && batch.at(i).column == one.column, qPrintable(text));
+            }
             for (int line : values) {
                 for (int column : values) {
                     const pelorin::TextPosition position = pelorin::mapTrimmedPosition(text, line, column);
