@@ -3,6 +3,7 @@
 #include "ExportsFolder.h"
 #include "Chrome.h"
 #include "CodeEditor.h"
+#include "ElidedLabel.h"
 #include "Options.h"
 #include "ScssHighlighter.h"
 #include "DocumentText.h"
@@ -25,6 +26,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -77,7 +79,7 @@ void PelorinForm::InitializeComponent() {
     Footer = new QWidget;
     Minimize = new QLabel;
     Status = new QLabel;
-    MessageBox = new QLabel;
+    MessageBox = new ElidedLabel;
     CopyrightLabel = new QLabel;
     ExportsFolderLabel = new QLabel;
     splitContainer1 = new QSplitter(Qt::Horizontal);
@@ -242,7 +244,7 @@ void PelorinForm::InitializeComponent() {
     // the strip's other children must not reach TopBar and start a drag.
     for (QWidget* handle : {static_cast<QWidget*>(TopBar), static_cast<QWidget*>(Logo), static_cast<QWidget*>(Title)})
         handle->installEventFilter(this);
-    for (QLabel* label : {Minimize, Close, CopyrightLabel, ExportsFolderLabel, MessageBox}) {
+    for (QLabel* label : {Minimize, Close, CopyrightLabel, ExportsFolderLabel, static_cast<QLabel*>(MessageBox)}) {
         label->installEventFilter(this);
         label->setAttribute(Qt::WA_NoMousePropagation);
     }
@@ -587,29 +589,99 @@ void PelorinForm::ExportsFolderLabel_Click() {
     }
 }
 
-void PelorinForm::setMessage(const QString& text) {
+void PelorinForm::setMessage(const QString& text, bool fromConversion) {
     MessageBox->setText(text);
     MessageBox->adjustSize();
+    showsConversionMessage = fromConversion;
+    updateMessageToolTip();
 }
 
-void PelorinForm::showErrorPosition(int line, int column) {
-    if (line <= 0) {
-        errorPosition = {0, 0};
-        SassEditor->clearErrorMark();
-        MessageBox->setToolTip(QString());
-        MessageBox->unsetCursor();
-        return;
+void PelorinForm::updateMessageToolTip() {
+    QString place;
+    if (showsConversionMessage) {
+        const QString at = QString("line %1, column %2").arg(errorPosition.line).arg(errorPosition.column);
+        if (!errorFile.isEmpty())
+            place = errorPosition.line > 0 ? "In " + errorFile + ", imported at " + at + "\nGo to " + at
+                                           : "In " + errorFile;
+        else if (errorPosition.line > 0)
+            place = "Go to " + at;
     }
+    QString tip = place;
+    if (MessageBox->isElided())
+        tip = place.isEmpty() ? MessageBox->text() : MessageBox->text() + "\n" + place;
+    // The compiler's words are plain text, even where they look like markup.
+    if (Qt::mightBeRichText(tip))
+        tip = Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal);
+    MessageBox->setToolTip(tip);
+    if (showsConversionMessage && errorPosition.line > 0)
+        MessageBox->setCursor(Qt::PointingHandCursor);
+    else
+        MessageBox->unsetCursor();
+}
+
+void PelorinForm::showErrorPosition(int line, int column, const char* file) {
+    errorFile = file ? QString::fromUtf8(file) : QString();
     // The compiler counted in the trimmed text; the editor holds the untrimmed one.
-    errorPosition = mapTrimmedPosition(lastSource, line, qMax(column, 1));
-    SassEditor->setErrorMark(errorPosition.line, errorPosition.column);
-    MessageBox->setToolTip(QString("Go to line %1, column %2").arg(errorPosition.line).arg(errorPosition.column));
-    MessageBox->setCursor(Qt::PointingHandCursor);
+    markError(line > 0 ? mapTrimmedPosition(lastSource, line, qMax(column, 1)) : TextPosition{0, 0});
+}
+
+void PelorinForm::markError(TextPosition position) {
+    errorPosition = position;
+    if (position.line > 0)
+        SassEditor->setErrorMark(position.line, position.column);
+    else
+        SassEditor->clearErrorMark();
+    updateMessageToolTip();
 }
 
 void PelorinForm::MessageBox_Click() {
-    if (errorPosition.line > 0)
+    if (showsConversionMessage && errorPosition.line > 0)
         SassEditor->goToPosition(errorPosition.line, errorPosition.column);
+}
+
+void PelorinForm::showWarnings() {
+    const std::int32_t count = VantorCompiler::warning_count();
+    if (count <= 0) {
+        SassEditor->clearWarnings();
+        return;
+    }
+    QList<TextPosition> positions;
+    QList<EditorWarning> warnings;
+    positions.reserve(count);
+    warnings.reserve(count);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const char* text = VantorCompiler::warning_text(i);
+        positions.append({VantorCompiler::warning_line(i), VantorCompiler::warning_column(i)});
+        warnings.append({0, 0, text ? QString::fromUtf8(text) : QString()});
+    }
+    // Counted in the trimmed text like the error; 0:0 (no place in the text) shows on the first line.
+    const QList<TextPosition> places = mapTrimmedPositions(lastSource, positions);
+    for (qsizetype i = 0; i < warnings.size(); ++i) {
+        const bool placed = positions.at(i).line > 0;
+        warnings[i].line = placed ? places.at(i).line : 1;
+        warnings[i].column = placed ? places.at(i).column : 1;
+    }
+    SassEditor->setWarnings(warnings);
+}
+
+bool PelorinForm::refuseNulCharacter() {
+    const qsizetype nul = lastSource.indexOf(QChar(0));
+    if (nul < 0)
+        return false;
+    const qsizetype lineStart = lastSource.lastIndexOf(u'\n', nul) + 1;
+    const TextPosition at{int(lastSource.left(nul).count(u'\n')) + 1, int(nul - lineStart) + 1};
+    errorFile.clear();
+    conversionMessage = QString("The text holds a NUL character (line %1, column %2), which the compiler cannot "
+                                "read: remove it to convert the text.")
+                            .arg(at.line)
+                            .arg(at.column);
+    exportError.clear();
+    errorPosition = at;
+    setMessage(conversionMessage, true);
+    markError(at);
+    SassEditor->clearWarnings();
+    CssEditor->replaceChangedText(QString());
+    return true;
 }
 
 void PelorinForm::Compile() {
@@ -623,6 +695,11 @@ void PelorinForm::convertSource() {
     Status->setText("Compiling...");
 
     ++conversions;
+    // libsass would read only up to a NUL and convert the rest silently.
+    if (refuseNulCharacter()) {
+        Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
+        return;
+    }
     // libsass takes the copy over and frees it, so it must come from its allocator.
     options.input = sass_copy_c_string(lastSource.trimmed().toUtf8().constData());
 
@@ -631,19 +708,26 @@ void PelorinForm::convertSource() {
         {
             // Exactly one release per conversion, even if showing the result throws.
             ScopeExit release([] { VantorCompiler::free_memory(); });
+            exportError.clear();
             if (VantorCompiler::error()) {
-                setMessage(QString::fromUtf8(VantorCompiler::error()));
-                showErrorPosition(VantorCompiler::error_line(), VantorCompiler::error_column());
+                conversionMessage = QString::fromUtf8(VantorCompiler::error());
+                setMessage(conversionMessage, true);
+                showErrorPosition(VantorCompiler::error_line(), VantorCompiler::error_column(),
+                                  VantorCompiler::error_file());
             } else {
-                setMessage(QString());
+                conversionMessage.clear();
+                setMessage(QString(), true);
                 showErrorPosition(0, 0);
             }
+            showWarnings();
             // Only the changed middle is replaced, so the reader's place in the CSS stays put.
             CssEditor->replaceChangedText(css ? QString::fromUtf8(css) : QString());
         }
         Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
     } catch (...) {
-        setMessage("ERROR : Error while compiling the code");
+        conversionMessage = "ERROR : Error while compiling the code";
+        setMessage(conversionMessage);
+        SassEditor->clearWarnings();
         Status->setText("Compilation Failed");
     }
 }
