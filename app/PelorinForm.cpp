@@ -565,17 +565,39 @@ void PelorinForm::CssEditorCtxSAllCopy_Click() {
 // Writes the CSS editor's text, UTF-8 without byte-order mark, over the export
 // file. The new text goes to a temporary file that replaces the old one only
 // once it is complete, so a failed export leaves the previous file as it was.
+// Every step is checked before the commit: Qt 6.4's QSaveFile::commit()
+// reports success when flushing its buffer fails (a full disk) and would then
+// put a short file in place of the previous one. Unbuffered, a write the
+// system cuts short is retried at once, which fails with the system's reason
+// ("No space left on device", "File too large").
 void PelorinForm::CssEditorCtxDownload_Click() {
     const QString path = exportFilePath();
+    constexpr QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(mode)) {
         QDir().mkpath(exportsFolder());
-        file.open(QIODevice::WriteOnly);
+        file.open(mode);
     }
     const QByteArray css = documentText(*CssEditor->document()).toUtf8();
-    if (!file.isOpen() || file.write(css) != css.size() || !file.commit()) {
-        setMessage("ERROR : Could not export the CSS to " + path + ": " + file.errorString());
+    bool written = file.isOpen();
+    for (qint64 done = 0; written && done < css.size();) {
+        const qint64 n = file.write(css.constData() + done, css.size() - done);
+        written = n > 0;
+        done += qMax<qint64>(n, 0);
     }
+    written = written && file.flush() && file.size() == css.size();
+    if (!written || !file.commit()) {
+        const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
+                                                                    : QString("the file was not written completely");
+        file.cancelWriting();
+        exportError = "ERROR : Could not export the CSS to " + path + ": " + reason;
+        setMessage(exportError);
+        return;
+    }
+    // The export's own earlier failure goes; whatever else the line shows stays.
+    if (!exportError.isEmpty() && !showsConversionMessage && MessageBox->text() == exportError)
+        setMessage(conversionMessage, true);
+    exportError.clear();
 }
 
 void PelorinForm::ExportsFolderLabel_Click() {
