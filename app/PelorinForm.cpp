@@ -700,7 +700,7 @@ bool PelorinForm::refuseNulCharacter() {
     exportError.clear();
     errorPosition = at;
     setMessage(conversionMessage, true);
-    markError(at);
+    SassEditor->setErrorMark(at.line, at.column);
     SassEditor->clearWarnings();
     CssEditor->replaceChangedText(QString());
     return true;
