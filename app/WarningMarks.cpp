@@ -32,7 +32,7 @@ bool WarningMarks::set(const QList<EditorWarning>& warnings) {
     lines.clear();
     lines.reserve(byBlock.size());
     for (auto it = byBlock.cbegin(); it != byBlock.cend(); ++it)
-        lines.append({QTextCursor(document->findBlockByNumber(it.key())), it.value()});
+        lines.append({QTextCursor(document->findBlockByNumber(it.key())), it.value(), inlineText(it.value())});
     return true;
 }
 
@@ -75,14 +75,19 @@ void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
     painter.setFont(editor->font());
     painter.setPen(editor->colors().warningText);
 
-    // Only the blocks in view: each line's anchor says where its block is.
-    QMap<int, QStringList> shown;
+    // Only the blocks in view: each line's anchor says where its block is
+    // (lines an edit merged share one).
+    QMap<int, QString> shown;
     const int first = editor->firstVisibleBlock().blockNumber();
     for (const Line& line : lines) {
         const int number = line.anchor.blockNumber();
-        if (number >= first)
-            shown[number] += line.texts;
+        if (number < first)
+            continue;
+        QString& text = shown[number];
+        text = text.isEmpty() ? line.shown : text + QStringLiteral("  \u00b7  ") + line.shown;
     }
+    // At most what could fit: eliding measures the whole string.
+    const qsizetype fits = qsizetype(right / qMax<qreal>(1, metrics.horizontalAdvance(u'.'))) + 1;
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
         const QTextBlock block = editor->document()->findBlockByNumber(it.key());
         const QRectF box = editor->blockBoundingGeometry(block).translated(offset);
@@ -97,7 +102,7 @@ void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
         const qreal x = box.left() + layout->position().x() + last.x() + last.naturalTextWidth() + gap;
         if (right - x < metrics.horizontalAdvance(QStringLiteral("WARNING")))
             continue;
-        const QString text = metrics.elidedText(inlineText(it.value()), Qt::ElideRight, right - x);
+        const QString text = metrics.elidedText(it.value().left(fits), Qt::ElideRight, right - x);
         painter.drawText(QPointF(x, box.top() + layout->position().y() + last.y() + last.ascent()), text);
     }
     painter.restore();

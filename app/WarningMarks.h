@@ -49,6 +49,7 @@ private:
     struct Line {
         QTextCursor anchor;  // at the line's start
         QStringList texts;
+        QString shown;  // inlineText(texts), made once
     };
 
     CodeEditor* editor;
