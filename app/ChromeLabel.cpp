@@ -149,8 +149,10 @@ void ChromeLabel::focusOutEvent(QFocusEvent* event) {
     update();
 }
 
+void ChromeLabel::paintText(QPaintEvent* event) { QLabel::paintEvent(event); }
+
 void ChromeLabel::paintEvent(QPaintEvent* event) {
-    QLabel::paintEvent(event);
+    paintText(event);
     if (!showsFocus())
         return;
     QPainter painter(this);

@@ -49,6 +49,9 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    // Paints the label's text, under the focus outline; QLabel's own painting
+    // unless a subclass shows its text otherwise.
+    virtual void paintText(QPaintEvent* event);
 
 private:
     void setHeld(bool held);

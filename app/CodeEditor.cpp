@@ -5,11 +5,13 @@
 #include "DocumentText.h"
 #include "EditingCommands.h"
 #include "LineNumberGutter.h"
+#include "LongLineWrap.h"
 
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QPaintEvent>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -28,6 +30,7 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateBracketMarks);
     connect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::updateBracketMarks);
     updateGutterWidth();
+    new LongLineWrap(this);
 }
 
 int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
@@ -77,6 +80,13 @@ void CodeEditor::updateGutter(const QRect& rect, int dy) {
         gutter->update(0, rect.y(), gutter->width(), rect.height());
     if (rect.contains(viewport()->rect()))
         updateGutterWidth();
+}
+
+void CodeEditor::setWarnings(const QList<EditorWarning>& list) {
+    if (!warnings.set(list))
+        return;
+    viewport()->update();
+    gutter->update();
 }
 
 void CodeEditor::resizeEvent(QResizeEvent* event) {
@@ -305,7 +315,7 @@ void CodeEditor::wheelEvent(QWheelEvent* event) {
 }
 
 // The error line's background under every visual row of the line, wrapped
-// rows included; the text is drawn over it.
+// rows included; the text is drawn over it, and the warnings over that.
 void CodeEditor::paintEvent(QPaintEvent* event) {
     if (!errorCursor.isNull()) {
         const QTextBlock block = errorCursor.block();
@@ -318,6 +328,11 @@ void CodeEditor::paintEvent(QPaintEvent* event) {
         }
     }
     QPlainTextEdit::paintEvent(event);
+    // Warnings are drawn over the text, after the end of their lines.
+    if (!warnings.isEmpty()) {
+        QPainter painter(viewport());
+        warnings.paint(painter, event->rect());
+    }
 }
 
 void CodeEditor::goToLine() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyntaxColors.h"
+#include "WarningMarks.h"
 
 #include <QFont>
 #include <QList>
@@ -12,7 +13,8 @@ namespace pelorin {
 
 class LineNumberGutter;
 
-// A plain-text editor with a line-number gutter and an error mark. It only
+// A plain-text editor with a line-number gutter, an error mark and warning
+// marks. It only
 // adds to QPlainTextEdit: every property a caller sets (read-only, tab
 // behaviour, font, colours, wrapping) keeps its meaning. It owns the editor's
 // extra selections, which carry the error mark and the bracket marks.
@@ -43,6 +45,19 @@ public:
     void goToPosition(int line, int column);
 
     int gutterWidth() const;
+
+    // Shows compiler warnings without the user having to hover: each line
+    // with any gets a mark in the gutter and its messages drawn dimmed after
+    // the end of its text (several joined); the gutter mark's tool tip holds
+    // the full texts. Lines are 1-based; a line outside the text shows on the
+    // first line. Only painted: the text and its undo history are untouched.
+    // Replaces the warnings shown before; an empty list clears them.
+    void setWarnings(const QList<EditorWarning>& warnings);
+    void clearWarnings() { setWarnings({}); }
+    // The lines that show warnings (1-based, ascending, as they stand after
+    // later edits), and the full texts shown at one of them.
+    QList<int> warningLines() const { return warnings.lineNumbers(); }
+    QStringList warningsAt(int line) const { return warnings.textsAt(line - 1); }
 
     // Makes the document hold `text` by replacing only what lies between the
     // common prefix and suffix of its current text and `text`, in one edit
@@ -80,14 +95,15 @@ public:
     void goToLine();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     friend class LineNumberGutter;
+    friend class WarningMarks;
 
     void updateGutterWidth();
     void updateGutter(const QRect& rect, int dy);
@@ -126,6 +142,7 @@ private:
     };
     bool holdingPlace = false;
     Place heldPlace;
+    WarningMarks warnings{this};
 };
 
 }  // namespace pelorin

@@ -2,9 +2,13 @@
 
 #include "CodeEditor.h"
 
+#include <QHelpEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QSet>
 #include <QTextBlock>
+#include <QTextDocument>
+#include <QToolTip>
 
 namespace pelorin {
 
@@ -37,6 +41,9 @@ void LineNumberGutter::paintEvent(QPaintEvent* event) {
     const int current = editor->textCursor().blockNumber();
     const int error = editor->errorLine() - 1;
     const int textWidth = width() - RightPadding;
+    QSet<int> warned;
+    for (int line : editor->warningLines())
+        warned.insert(line - 1);
 
     QTextBlock block = editor->firstVisibleBlock();
     int number = block.blockNumber();
@@ -44,7 +51,11 @@ void LineNumberGutter::paintEvent(QPaintEvent* event) {
     qreal bottom = top + editor->blockBoundingRect(block).height();
     while (block.isValid() && top <= event->rect().bottom()) {
         if (block.isVisible() && bottom >= event->rect().top()) {
+            const bool warning = warned.contains(number);
+            if (warning)
+                painter.fillRect(QRectF(0, top, WarningBarWidth, bottom - top), colors.warningMark);
             painter.setPen(number == error     ? colors.errorLineNumber
+                           : warning           ? colors.warningMark
                            : number == current ? colors.currentLineNumber
                                                : colors.lineNumber);
             painter.drawText(0, qRound(top), textWidth, lineHeight, Qt::AlignRight | Qt::AlignVCenter,
@@ -55,6 +66,37 @@ void LineNumberGutter::paintEvent(QPaintEvent* event) {
         bottom = top + editor->blockBoundingRect(block).height();
         ++number;
     }
+}
+
+int LineNumberGutter::blockAt(int y) const {
+    for (QTextBlock block = editor->firstVisibleBlock(); block.isValid(); block = block.next()) {
+        const QRectF box = editor->blockBoundingGeometry(block).translated(editor->contentOffset());
+        if (box.top() > y)
+            break;
+        if (block.isVisible() && box.bottom() >= y)
+            return block.blockNumber();
+    }
+    return -1;
+}
+
+bool LineNumberGutter::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const int number = blockAt(help->pos().y());
+    const QStringList texts = number >= 0 ? editor->warningsAt(number + 1) : QStringList();
+    if (texts.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QString text = texts.join(u'\n');
+    if (Qt::mightBeRichText(text))
+        text = Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+    const QTextBlock block = editor->document()->findBlockByNumber(number);
+    const QRect row = editor->blockBoundingGeometry(block).translated(editor->contentOffset()).toAlignedRect();
+    QToolTip::showText(help->globalPos(), text, this, QRect(0, row.top(), width(), row.height()));
+    return true;
 }
 
 }  // namespace pelorin

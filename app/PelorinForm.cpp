@@ -6,6 +6,7 @@
 #include "CodeEditor.h"
 #include "DragHandles.h"
 #include "FindBar.h"
+#include "ElidedLabel.h"
 #include "Options.h"
 #include "ScreenPlacement.h"
 #include "ScssFileDrop.h"
@@ -33,6 +34,7 @@
 #include <QPlainTextEdit>
 #include <QShortcut>
 #include <QSplitter>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -86,7 +88,7 @@ void PelorinForm::InitializeComponent() {
     Footer = new QWidget;
     Minimize = new ChromeLabel(QAccessible::Button);
     Status = new QLabel;
-    MessageBox = new ChromeLabel(QAccessible::StaticText);
+    MessageBox = new ElidedLabel;
     CopyrightLabel = new ChromeLabel(QAccessible::Link);
     ExportsFolderLabel = new ChromeLabel(QAccessible::Link);
     splitContainer1 = new QSplitter(Qt::Horizontal);
@@ -614,17 +616,39 @@ void PelorinForm::CssEditorCtxSAllCopy_Click() {
 // Writes the CSS editor's text, UTF-8 without byte-order mark, over the export
 // file. The new text goes to a temporary file that replaces the old one only
 // once it is complete, so a failed export leaves the previous file as it was.
+// Every step is checked before the commit: Qt 6.4's QSaveFile::commit()
+// reports success when flushing its buffer fails (a full disk) and would then
+// put a short file in place of the previous one. Unbuffered, a write the
+// system cuts short is retried at once, which fails with the system's reason
+// ("No space left on device", "File too large").
 void PelorinForm::CssEditorCtxDownload_Click() {
     const QString path = exportFilePath();
+    constexpr QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(mode)) {
         QDir().mkpath(exportsFolder());
-        file.open(QIODevice::WriteOnly);
+        file.open(mode);
     }
     const QByteArray css = documentText(*CssEditor->document()).toUtf8();
-    if (!file.isOpen() || file.write(css) != css.size() || !file.commit()) {
-        setMessage("ERROR : Could not export the CSS to " + path + ": " + file.errorString());
+    bool written = file.isOpen();
+    for (qint64 done = 0; written && done < css.size();) {
+        const qint64 n = file.write(css.constData() + done, css.size() - done);
+        written = n > 0;
+        done += qMax<qint64>(n, 0);
     }
+    written = written && file.flush() && file.size() == css.size();
+    if (!written || !file.commit()) {
+        const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
+                                                                    : QString("the file was not written completely");
+        file.cancelWriting();
+        exportError = "ERROR : Could not export the CSS to " + path + ": " + reason;
+        setMessage(exportError);
+        return;
+    }
+    // The export's own earlier failure goes; whatever else the line shows stays.
+    if (!exportError.isEmpty() && !showsConversionMessage && MessageBox->text() == exportError)
+        setMessage(conversionMessage, true);
+    exportError.clear();
 }
 
 void PelorinForm::ExportsFolderLabel_Click() {
@@ -638,29 +662,99 @@ void PelorinForm::ExportsFolderLabel_Click() {
     }
 }
 
-void PelorinForm::setMessage(const QString& text) {
+void PelorinForm::setMessage(const QString& text, bool fromConversion) {
     MessageBox->setText(text);
     MessageBox->adjustSize();
+    showsConversionMessage = fromConversion;
+    updateMessageToolTip();
 }
 
-void PelorinForm::showErrorPosition(int line, int column) {
-    if (line <= 0) {
-        errorPosition = {0, 0};
-        SassEditor->clearErrorMark();
-        MessageBox->setToolTip(QString());
-        MessageBox->unsetCursor();
-        return;
+void PelorinForm::updateMessageToolTip() {
+    QString place;
+    if (showsConversionMessage) {
+        const QString at = QString("line %1, column %2").arg(errorPosition.line).arg(errorPosition.column);
+        if (!errorFile.isEmpty())
+            place = errorPosition.line > 0 ? "In " + errorFile + ", imported at " + at + "\nGo to " + at
+                                           : "In " + errorFile;
+        else if (errorPosition.line > 0)
+            place = "Go to " + at;
     }
+    QString tip = place;
+    if (MessageBox->isElided())
+        tip = place.isEmpty() ? MessageBox->text() : MessageBox->text() + "\n" + place;
+    // The compiler's words are plain text, even where they look like markup.
+    if (Qt::mightBeRichText(tip))
+        tip = Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal);
+    MessageBox->setToolTip(tip);
+    if (showsConversionMessage && errorPosition.line > 0)
+        MessageBox->setCursor(Qt::PointingHandCursor);
+    else
+        MessageBox->unsetCursor();
+}
+
+void PelorinForm::showErrorPosition(int line, int column, const char* file) {
+    errorFile = file ? QString::fromUtf8(file) : QString();
     // The compiler counted in the trimmed text; the editor holds the untrimmed one.
-    errorPosition = mapTrimmedPosition(lastSource, line, qMax(column, 1));
-    SassEditor->setErrorMark(errorPosition.line, errorPosition.column);
-    MessageBox->setToolTip(QString("Go to line %1, column %2").arg(errorPosition.line).arg(errorPosition.column));
-    MessageBox->setCursor(Qt::PointingHandCursor);
+    markError(line > 0 ? mapTrimmedPosition(lastSource, line, qMax(column, 1)) : TextPosition{0, 0});
+}
+
+void PelorinForm::markError(TextPosition position) {
+    errorPosition = position;
+    if (position.line > 0)
+        SassEditor->setErrorMark(position.line, position.column);
+    else
+        SassEditor->clearErrorMark();
+    updateMessageToolTip();
 }
 
 void PelorinForm::MessageBox_Click() {
-    if (errorPosition.line > 0)
+    if (showsConversionMessage && errorPosition.line > 0)
         SassEditor->goToPosition(errorPosition.line, errorPosition.column);
+}
+
+void PelorinForm::showWarnings() {
+    const std::int32_t count = VantorCompiler::warning_count();
+    if (count <= 0) {
+        SassEditor->clearWarnings();
+        return;
+    }
+    QList<TextPosition> positions;
+    QList<EditorWarning> warnings;
+    positions.reserve(count);
+    warnings.reserve(count);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const char* text = VantorCompiler::warning_text(i);
+        positions.append({VantorCompiler::warning_line(i), VantorCompiler::warning_column(i)});
+        warnings.append({0, 0, text ? QString::fromUtf8(text) : QString()});
+    }
+    // Counted in the trimmed text like the error; 0:0 (no place in the text) shows on the first line.
+    const QList<TextPosition> places = mapTrimmedPositions(lastSource, positions);
+    for (qsizetype i = 0; i < warnings.size(); ++i) {
+        const bool placed = positions.at(i).line > 0;
+        warnings[i].line = placed ? places.at(i).line : 1;
+        warnings[i].column = placed ? places.at(i).column : 1;
+    }
+    SassEditor->setWarnings(warnings);
+}
+
+bool PelorinForm::refuseNulCharacter() {
+    const qsizetype nul = lastSource.indexOf(QChar(0));
+    if (nul < 0)
+        return false;
+    const qsizetype lineStart = lastSource.lastIndexOf(u'\n', nul) + 1;
+    const TextPosition at{int(lastSource.left(nul).count(u'\n')) + 1, int(nul - lineStart) + 1};
+    errorFile.clear();
+    conversionMessage = QString("The text holds a NUL character (line %1, column %2), which the compiler cannot "
+                                "read: remove it to convert the text.")
+                            .arg(at.line)
+                            .arg(at.column);
+    exportError.clear();
+    errorPosition = at;
+    setMessage(conversionMessage, true);
+    SassEditor->setErrorMark(at.line, at.column);
+    SassEditor->clearWarnings();
+    CssEditor->showOutput(QString());
+    return true;
 }
 
 void PelorinForm::Compile() {
@@ -674,6 +768,11 @@ void PelorinForm::convertSource() {
     Status->setText("Compiling...");
 
     ++conversions;
+    // libsass would read only up to a NUL and convert the rest silently.
+    if (refuseNulCharacter()) {
+        Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
+        return;
+    }
     // compile() takes the copy over and frees it with free(); sass_copy_c_string() mallocs it.
     options.input = sass_copy_c_string(lastSource.trimmed().toUtf8().constData());
 
@@ -682,20 +781,27 @@ void PelorinForm::convertSource() {
         {
             // Exactly one release per conversion, even if showing the result throws.
             ScopeExit release([] { VantorCompiler::free_memory(); });
+            exportError.clear();
             if (VantorCompiler::error()) {
-                setMessage(QString::fromUtf8(VantorCompiler::error()));
-                showErrorPosition(VantorCompiler::error_line(), VantorCompiler::error_column());
+                conversionMessage = QString::fromUtf8(VantorCompiler::error());
+                setMessage(conversionMessage, true);
+                showErrorPosition(VantorCompiler::error_line(), VantorCompiler::error_column(),
+                                  VantorCompiler::error_file());
             } else {
-                setMessage(QString());
+                conversionMessage.clear();
+                setMessage(QString(), true);
                 showErrorPosition(0, 0);
             }
+            showWarnings();
             // Only the changed middle is replaced, so the reader's place in the CSS stays put,
             // across an emptied view too.
             CssEditor->showOutput(css ? QString::fromUtf8(css) : QString());
         }
         Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
     } catch (...) {
-        setMessage("ERROR : Error while compiling the code");
+        conversionMessage = "ERROR : Error while compiling the code";
+        setMessage(conversionMessage);
+        SassEditor->clearWarnings();
         Status->setText("Compilation Failed");
     }
 }

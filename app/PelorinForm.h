@@ -22,6 +22,7 @@ class CodeEditor;
 class DragHandles;
 class ScssFileDrop;
 class FindBar;
+class ElidedLabel;
 
 // The main window: SCSS editor on the left, live CSS on the right, the
 // compiler's error in the message line and the conversion time in the status line.
@@ -50,10 +51,24 @@ private:
     void SassEditor_DropRefused(const QString& reason);
     // The focused editor's context menu, opened at its caret (Menu key, Shift+F10).
     void openContextMenuAtCaret();
-    // Shows a text in the message line, sized to fit.
-    void setMessage(const QString& text);
-    // Marks the compiler's error position in the SCSS editor, or clears the mark.
-    void showErrorPosition(int line, int column);
+    // Shows a text in the message line, sized to fit. A conversion's message
+    // (fromConversion) carries the error's place in its tool tip and click.
+    void setMessage(const QString& text, bool fromConversion = false);
+    // The message line's tool tip: where the error is and, when the message is
+    // shown cut, its whole text.
+    void updateMessageToolTip();
+    // Marks the compiler's error position in the SCSS editor, or clears the
+    // mark; `file` names the imported file the error lies in (null for the
+    // editor's text), line and column are then those of its @import.
+    void showErrorPosition(int line, int column, const char* file = nullptr);
+    // Marks a place of the editor's own text as the error's; line 0 clears it.
+    void markError(TextPosition position);
+    // Shows the live conversion's warnings in the SCSS editor, at their places
+    // in the editor's text.
+    void showWarnings();
+    // Refuses a text libsass would read only up to its first NUL character:
+    // no CSS, and an error at the NUL. True when it refused.
+    bool refuseNulCharacter();
     // Moves the caret to the marked error.
     void MessageBox_Click();
 
@@ -120,7 +135,7 @@ private:
     QWidget* Footer = nullptr;
     ChromeLabel* Minimize = nullptr;
     QLabel* Status = nullptr;
-    ChromeLabel* MessageBox = nullptr;
+    ElidedLabel* MessageBox = nullptr;
     QMenu* EditorOptions = nullptr;
     QMenu* outputStyleToolStripMenuItem = nullptr;
     QAction* nestedToolStripMenuItem = nullptr;
@@ -175,6 +190,13 @@ private:
     QString lastSource;
     // Where the last conversion's error is in the editor's text; line 0 when none.
     TextPosition errorPosition{0, 0};
+    // The imported file the last conversion's error lies in; empty for the editor's text.
+    QString errorFile;
+    // The last conversion's message, and whether the message line shows it.
+    QString conversionMessage;
+    bool showsConversionMessage = false;
+    // The failed export's message while the message line shows it.
+    QString exportError;
     int conversions = 0;
 };
 

@@ -32,8 +32,8 @@ struct TokenColor {
 };
 
 // Every colour the code editors draw beyond their own text colour: the syntax
-// scheme, the line-number gutter and the error marks. A dark scheme on the
-// window background; the defaults are the program's scheme.
+// scheme, the line-number gutter, the error marks and the warnings. A dark
+// scheme on the window background RGB 21, 21, 21; the defaults are the program's scheme.
 struct SyntaxColors {
     // Tokens, one row per Token in its order.
     std::array<TokenColor, TokenCount> tokens{{
@@ -66,6 +66,11 @@ struct SyntaxColors {
     QColor bracketMatchBackground{70, 70, 70};
     QColor bracketMismatchBackground{90, 30, 30};
     QColor bracketMismatch{255, 110, 110};
+
+    // Compiler warnings: the gutter mark (and its line number), amber so that
+    // it never reads as an error, and the message drawn after the line's text.
+    QColor warningMark{229, 192, 123};
+    QColor warningText{138, 124, 94};  // dimmed amber, quieter than any token
 };
 
 }  // namespace pelorin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace pelorin {
@@ -15,8 +16,15 @@ struct TextPosition {
 // as libsass does) to the same place in untrimmedText itself: the leading
 // white space the trim removed shifts the lines and, on the first line, the
 // columns; characters outside the Basic Multilingual Plane before the column
-// count twice. Lines past the end clamp to the last line, columns to one past
-// the line's end; any int values are safe.
+// count twice; a byte-order mark (U+FEFF) that starts the trimmed text is not
+// counted, as libsass skips it. Lines past the end clamp to the last line,
+// columns beyond a line's end to one past its last character; any int values
+// are safe.
 TextPosition mapTrimmedPosition(const QString& untrimmedText, int line, int column);
+
+// mapTrimmedPosition for many positions at once, in their order: one pass over
+// the text to find its lines, then only the columns of each position are
+// walked, so a conversion's hundred warnings cost little more than one.
+QList<TextPosition> mapTrimmedPositions(const QString& untrimmedText, const QList<TextPosition>& positions);
 
 }  // namespace pelorin

@@ -1,6 +1,8 @@
 // Renders the main window and the about dialog off screen and saves them as
 // main-window.png, main-window-error.png (a compiler error marked in the
-// editor), main-window-focus.png (the keyboard focus on "About Vantor"),
+// editor), main-window-long-message.png (a message cut with an ellipsis),
+// main-window-warnings.png (@warn and @debug at their lines),
+// main-window-focus.png (the keyboard focus on "About Vantor"),
 // about-dialog.png and about-dialog-focus.png (the focus on the web address)
 // in the folder given as argument.
 #include "PelorinForm.h"
@@ -55,6 +57,23 @@ int main(int argc, char** argv) {
         QTextCursor cursor = sass->document()->find("40%");
         cursor.insertText("$amount");
         ok = save(window, folder, "main-window-error.png");
+    }
+    if (ok) {
+        // A message longer than the strip, cut with an ellipsis.
+        auto* sass = window.findChild<QPlainTextEdit*>("SassEditor");
+        QTextCursor cursor = sass->document()->find("$amount");
+        cursor.insertText("40%");
+        cursor = sass->document()->find("button {");
+        cursor.insertText("@error \"" + QString("A long message: the line shows what fits and ends in an ellipsis; ")
+                              .repeated(3) + "\";\nbutton {");
+        ok = save(window, folder, "main-window-long-message.png");
+        // Warnings drawn at their lines (as soon as the library reports them).
+        sass->undo();
+        cursor = sass->document()->find("button {");
+        cursor.insertText("@warn \"buttons move to .btn\";\nbutton {");
+        cursor = sass->document()->find("&:hover {");
+        cursor.insertText("@debug 2;\n    &:hover {");
+        ok = ok && save(window, folder, "main-window-warnings.png");
     }
     if (ok) {
         // A fresh window, whose focus shows once it is active.

@@ -7,7 +7,9 @@
 // Without a file it generates a stylesheet of N lines (default 8000).
 
 #include "CodeEditor.h"
+#include "DocumentText.h"
 #include "ScssHighlighter.h"
+#include "TextPosition.h"
 #include "VantorCompiler.h"
 
 #include <QApplication>
@@ -256,6 +258,74 @@ int main(int argc, char** argv) {
                 sass.view.viewport()->repaint();
             }));
     }
+    std::printf("One keystroke with 100 compiler warnings, as a conversion re-sets them (positions mapped\n"
+                "in the text, warnings set, editor repainted), against none:\n");
+    {
+        Editor sass(Mode::Scss, true);
+        sass.view.setPlainText(scss);
+        QCoreApplication::processEvents();
+        const int middle = sass.view.blockCount() / 2;
+        const QTextBlock block = sass.view.document()->findBlockByNumber(middle);
+        sass.view.goToPosition(middle + 1, block.length());
+        QCoreApplication::processEvents();
+        const int firstShown = sass.view.cursorForPosition(QPoint(0, 0)).blockNumber() + 1;
+        QString text;
+        bool flip = false;
+        const auto prepare = [&] { text = pelorin::documentText(*sass.view.document()); };
+        const auto keystroke = [&](const QList<pelorin::TextPosition>& positions, bool changed) {
+            return [&, positions, changed] {
+                QTest::keyClick(&sass.view, Qt::Key_X);
+                if (!positions.isEmpty()) {
+                    const QList<pelorin::TextPosition> places = pelorin::mapTrimmedPositions(text, positions);
+                    QList<pelorin::EditorWarning> warnings;
+                    flip = !flip;
+                    for (qsizetype i = 0; i < places.size(); ++i)
+                        warnings.append({places.at(i).line, places.at(i).column,
+                                         QString("WARNING: mixin m%1 is deprecated, use n%1 (%2)")
+                                             .arg(i)
+                                             .arg(changed && flip ? 1 : 0)});
+                    sass.view.setWarnings(warnings);
+                }
+                sass.view.repaint();
+                sass.view.viewport()->repaint();
+            };
+        };
+        QList<pelorin::TextPosition> spread, inView;
+        for (int i = 0; i < 100; ++i) {
+            spread.append({1 + i * (sass.view.blockCount() / 100), 3});
+            inView.append({firstShown + i / 4, 1 + i % 4});
+        }
+        row("no warnings", measure(repeats, prepare, keystroke({}, false)));
+        row("100 spread over the text, same as before", measure(repeats, prepare, keystroke(spread, false)));
+        row("100 on the lines in view (4 a line), same as before", measure(repeats, prepare, keystroke(inView, false)));
+        row("100 on the lines in view, texts changed every key", measure(repeats, prepare, keystroke(inView, true)));
+        sass.view.clearWarnings();
+    }
+
+    std::printf("Showing a line with no break opportunity (base64), from setPlainText to painted:\n");
+    {
+        const QString base64Line = "/*# sourceMappingURL=data:application/json;base64," + QString(128 * 1024, u'Q') + " */";
+        QPlainTextEdit plain;  // the editors' wrap mode without the long-line switch, as before
+        plain.setFont(QFont("DejaVu Sans Mono", 10));
+        plain.resize(500, 440);
+        plain.show();
+        QCoreApplication::processEvents();
+        row("128 KB, QPlainTextEdit word wrap (before), one run", measure(1, [] {}, [&] {
+                plain.setPlainText(base64Line);
+                plain.viewport()->repaint();
+            }));
+        Editor out(Mode::Css, true);
+        row("128 KB, CodeEditor (wraps anywhere)", measure(repeats, [&] { out.view.clear(); }, [&] {
+                out.view.setPlainText(base64Line);
+                out.view.viewport()->repaint();
+            }));
+        const QString huge = "a{b:url(data:image/png;base64," + QString(4 * 1024 * 1024, u'Q') + ")}";
+        row("4 MB, CodeEditor", measure(3, [&] { out.view.clear(); }, [&] {
+                out.view.setPlainText(huge);
+                out.view.viewport()->repaint();
+            }));
+    }
+
     {
         // Opening a block comment re-colours the lines up to the next "*/";
         // in a text without one, every line after it.

@@ -2,14 +2,17 @@
 #include "SyntaxColors.h"
 #include "DocumentText.h"
 
+#include <QHelpEvent>
 #include <QImage>
 #include <QMetaProperty>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QtTest>
 
 using pelorin::CodeEditor;
+using pelorin::EditorWarning;
 using pelorin::SyntaxColors;
 
 namespace {
@@ -19,6 +22,17 @@ QString numberedLines(int count) {
     for (int i = 1; i <= count; ++i)
         lines << QString("line %1").arg(i);
     return lines.join(u'\n');
+}
+
+// The leftmost column of the image's rows [top, bottom] with exactly this colour, or -1.
+int firstColumnWith(const QImage& image, int top, int bottom, const QColor& color) {
+    for (int x = 0; x < image.width(); ++x) {
+        for (int y = qMax(0, top); y <= qMin(bottom, image.height() - 1); ++y) {
+            if (image.pixelColor(x, y) == color)
+                return x;
+        }
+    }
+    return -1;
 }
 
 // Whether any pixel of the image's rows [top, bottom] has exactly this colour.
@@ -386,6 +400,186 @@ private slots:
         QCOMPARE(marks(), (QMap<int, QColor>{{2, colors.bracketMismatchBackground}}));
         editor.setSyntax(CodeEditor::Syntax::Css);
         QCOMPARE(marks(), (QMap<int, QColor>{{2, colors.bracketMatchBackground}, {12, colors.bracketMatchBackground}}));
+    }
+
+    // Each line with warnings: a bar and a number in the warning colour in the
+    // gutter, and the messages drawn dimmed after the end of the line's text.
+    void warningsPaintedAtTheirLines() {
+        const SyntaxColors colors;
+        CodeEditor editor;
+        showEditor(editor, "a {\n  b: c;\n}\nd {}\ne {}\nf {}");
+        editor.setErrorMark(5, 1);
+        editor.setWarnings({{2, 3, "WARNING: careful"}, {4, 1, "DEBUG: 2"}, {2, 9, "WARNING: again"},
+                            {5, 1, "WARNING: on the error line"}});
+        QCOMPARE(editor.warningLines(), QList<int>({2, 4, 5}));
+        QCOMPARE(editor.warningsAt(2), QStringList({"WARNING: careful", "WARNING: again"}));
+        QCOMPARE(editor.warningsAt(4), QStringList({"DEBUG: 2"}));
+        QCOMPARE(editor.warningsAt(3), QStringList());
+
+        const QImage gutter = gutterOf(editor)->grab().toImage();
+        const QImage text = editor.viewport()->grab().toImage();
+        for (int line : {2, 4, 5}) {
+            const auto [top, bottom] = lineRows(editor, line);
+            QVERIFY2(rowsContain(gutter, top, bottom, colors.warningMark), qPrintable(QString::number(line)));
+            QCOMPARE(gutter.pixelColor(0, (top + bottom) / 2), colors.warningMark);
+            QVERIFY2(rowsContain(text, top, bottom, colors.warningText), qPrintable(QString::number(line)));
+        }
+        for (int line : {1, 3, 6}) {
+            const auto [top, bottom] = lineRows(editor, line);
+            QVERIFY(!rowsContain(gutter, top, bottom, colors.warningMark));
+            QVERIFY(!rowsContain(text, top, bottom, colors.warningText));
+        }
+        // The error line keeps its number in the error colour; the bar says it warns too.
+        const auto [errorTop, errorBottom] = lineRows(editor, 5);
+        QVERIFY(rowsContain(gutter, errorTop, errorBottom, colors.errorLineNumber));
+        // The message starts after the end of the line's text.
+        const auto [top, bottom] = lineRows(editor, 2);
+        QTextCursor end(editor.document()->findBlockByNumber(1));
+        end.movePosition(QTextCursor::EndOfBlock);
+        QVERIFY(firstColumnWith(text, top, bottom, colors.warningText) > editor.cursorRect(end).right());
+        QCOMPARE(pelorin::WarningMarks::inlineText(editor.warningsAt(2)),
+                 QString::fromUtf8("WARNING: careful  \u00b7  WARNING: again"));
+    }
+
+    // Lines outside the text (0 for a warning that arose elsewhere) show on the first line.
+    void warningsOutsideTheTextShowOnTheFirstLine_data() {
+        QTest::addColumn<int>("line");
+        QTest::newRow("0") << 0;
+        QTest::newRow("negative") << -4;
+        QTest::newRow("past the end") << 99;
+    }
+    void warningsOutsideTheTextShowOnTheFirstLine() {
+        QFETCH(int, line);
+        const SyntaxColors colors;
+        CodeEditor editor;
+        showEditor(editor, "a {}\nb {}\n");
+        editor.setWarnings({{line, 0, "WARNING: from _partial.scss line 3"}});
+        QCOMPARE(editor.warningLines(), QList<int>({1}));
+        QCOMPARE(editor.warningsAt(1), QStringList({"WARNING: from _partial.scss line 3"}));
+        const auto [top, bottom] = lineRows(editor, 1);
+        QVERIFY(rowsContain(editor.viewport()->grab().toImage(), top, bottom, colors.warningText));
+    }
+
+    // The next warnings replace the last; none clears them, from the gutter and the text.
+    void warningsReplacedAndCleared() {
+        const SyntaxColors colors;
+        CodeEditor editor;
+        showEditor(editor, numberedLines(6));
+        editor.setWarnings({{2, 1, "WARNING: a"}, {3, 1, "WARNING: b"}});
+        editor.setWarnings({{3, 1, "WARNING: c"}, {6, 1, "WARNING: d"}});
+        QCOMPARE(editor.warningLines(), QList<int>({3, 6}));
+        QCOMPARE(editor.warningsAt(3), QStringList({"WARNING: c"}));
+        const auto [top, bottom] = lineRows(editor, 2);
+        QVERIFY(!rowsContain(gutterOf(editor)->grab().toImage(), top, bottom, colors.warningMark));
+        QVERIFY(!rowsContain(editor.viewport()->grab().toImage(), top, bottom, colors.warningText));
+
+        editor.clearWarnings();
+        QCOMPARE(editor.warningLines(), QList<int>());
+        QVERIFY(!rowsContain(gutterOf(editor)->grab().toImage(), 0, 1000, colors.warningMark));
+        QVERIFY(!rowsContain(editor.viewport()->grab().toImage(), 0, 1000, colors.warningText));
+    }
+
+    // Warnings are painted, never inserted: the text, its undo history and its
+    // modified flag stay as they were, and no change is signalled.
+    void warningsLeaveTheTextAlone() {
+        CodeEditor editor;
+        showEditor(editor, numberedLines(300));
+        QTest::keyClicks(&editor, "x");
+        editor.document()->setModified(false);
+        const QString text = pelorin::documentText(*editor.document());
+        const int undoSteps = editor.document()->availableUndoSteps();
+        QSignalSpy textChanged(&editor, &QPlainTextEdit::textChanged);
+        QSignalSpy contentsChange(editor.document(), &QTextDocument::contentsChange);
+
+        QList<EditorWarning> many;
+        for (int i = 1; i <= 100; ++i)
+            many.append({i * 3, 1, QString("WARNING: w%1").arg(i)});
+        editor.setWarnings(many);
+        editor.grab();
+        editor.verticalScrollBar()->setValue(150);
+        editor.grab();
+        editor.clearWarnings();
+        editor.grab();
+        QCoreApplication::processEvents();
+
+        QCOMPARE(textChanged.count(), 0);
+        QCOMPARE(contentsChange.count(), 0);
+        QCOMPARE(pelorin::documentText(*editor.document()), text);
+        QVERIFY(!editor.document()->isModified());
+        QCOMPARE(editor.document()->availableUndoSteps(), undoSteps);
+    }
+
+    // Hovering a warned line's gutter row shows the full texts; another row shows none.
+    void warningToolTipOverTheGutter() {
+        CodeEditor editor;
+        showEditor(editor, numberedLines(6));
+        const QString longText = "DEPRECATION WARNING: The operation `#fff plus 1` is deprecated and will be an "
+                                 "error in future versions.\nConsider using Sass's color functions instead.";
+        editor.setWarnings({{3, 1, "WARNING: careful"}, {3, 4, longText}});
+        QWidget* gutter = gutterOf(editor);
+        const auto [top, bottom] = lineRows(editor, 3);
+        const QPoint over(gutter->width() / 2, (top + bottom) / 2);
+        QHelpEvent hover(QEvent::ToolTip, over, gutter->mapToGlobal(over));
+        QApplication::sendEvent(gutter, &hover);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), "WARNING: careful\n" + longText);
+
+        const auto [otherTop, otherBottom] = lineRows(editor, 5);
+        const QPoint elsewhere(gutter->width() / 2, (otherTop + otherBottom) / 2);
+        QHelpEvent away(QEvent::ToolTip, elsewhere, gutter->mapToGlobal(elsewhere));
+        QApplication::sendEvent(gutter, &away);
+        QTRY_VERIFY(!QToolTip::isVisible());
+    }
+
+    // A warning's message too long for the room left is cut at the view's edge.
+    void longWarningCutAtTheEdge() {
+        const SyntaxColors colors;
+        CodeEditor editor;
+        showEditor(editor, "a {}\nb {}");
+        editor.setWarnings({{1, 1, "WARNING: " + QString(400, u'w')}});
+        const QImage text = editor.viewport()->grab().toImage();
+        const auto [top, bottom] = lineRows(editor, 1);
+        QVERIFY(rowsContain(text, top, bottom, colors.warningText));
+        // Nothing drawn in the last few pixels: the ellipsis ends within the view.
+        QImage edge = text.copy(text.width() - 4, top, 4, bottom - top + 1);
+        QVERIFY(!rowsContain(edge, 0, edge.height(), colors.warningText));
+    }
+
+    // A line with no break opportunity longer than LongLine wraps anywhere (the
+    // word-boundary search is quadratic on it); ordinary text keeps word wrap.
+    void longLinesWrapAnywhere() {
+        CodeEditor editor;
+        showEditor(editor, "a {\n  b: c d e;\n}");
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+        QTextCursor cursor(editor.document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText("\n/*# sourceMappingURL=data:application/json;base64," + QString(200000, u'A') + " */");
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        editor.grab();
+        QVERIFY(editor.document()->lastBlock().layout()->lineCount() > 100);
+        // The editor's own setting reads as the caller left it.
+        QCOMPARE(editor.wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+
+        // Shorter edits elsewhere keep it; removing the long line brings word wrap back.
+        cursor.setPosition(2);
+        cursor.insertText(" ");
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        cursor.movePosition(QTextCursor::End);
+        cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+
+        // Text loaded whole, and a caller's own mode, which is left alone.
+        editor.setPlainText(QString(30000, u'x'));
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        CodeEditor noWrap;
+        noWrap.setLineWrapMode(QPlainTextEdit::NoWrap);
+        noWrap.setPlainText(QString(30000, u'x'));
+        QCOMPARE(noWrap.document()->defaultTextOption().wrapMode(), QTextOption::NoWrap);
+        CodeEditor wordWrap;
+        wordWrap.setWordWrapMode(QTextOption::WordWrap);
+        wordWrap.setPlainText(QString(30000, u'x'));
+        QCOMPARE(wordWrap.document()->defaultTextOption().wrapMode(), QTextOption::WordWrap);
     }
 };
 

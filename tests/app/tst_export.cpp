@@ -12,8 +12,16 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <functional>
 
 using pelorin::PelorinForm;
 
@@ -41,6 +49,44 @@ private:
     bool wasRoot;
     bool dropped = false;
 };
+
+// Runs `child` in a forked copy of this process and returns what it wrote to
+// its report, or "<crashed>" when it did not end normally within a minute.
+// The child ends with _exit(), so nothing of the test process runs twice.
+QByteArray inChild(const std::function<QByteArray()>& child) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return "<no pipe>";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFds[0]);
+        const QByteArray report = child();
+        qsizetype done = 0;
+        while (done < report.size()) {
+            const ssize_t n = write(pipeFds[1], report.constData() + done, size_t(report.size() - done));
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    QByteArray report;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, n);
+    close(pipeFds[0]);
+    int status = 0;
+    for (int i = 0; i < 600 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+        usleep(100000);
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return "<crashed>";
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : QByteArray("<crashed>");
+}
 
 }  // namespace
 
@@ -153,6 +199,98 @@ private slots:
         QCOMPARE(css->toPlainText(), QString("a {\n    b: c;\n}\n"));
         // No stray temporary file is left beside the export.
         QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList({"pelorin_converted_css.css"}));
+    }
+
+    // Qt 6.4's QSaveFile::commit() reports success when the flush of its
+    // buffer fails; the export must not. A small RLIMIT_FSIZE (SIGXFSZ
+    // ignored, so the write fails with EFBIG) in a child process cuts the new
+    // file short: the previous file stays byte for byte, the reason is shown,
+    // no temporary file is left, and a later export that succeeds clears it.
+    void exportCutShortByTheFileSizeLimit() {
+        exportCss();
+        const QByteArray previous = readAll(file());
+        QVERIFY(previous.size() > 100);
+        QString scss;
+        for (int i = 0; i < 200; ++i)
+            scss += QString(".r%1 { width: %1px; }\n").arg(i);
+        setSource(scss);
+        const QByteArray wanted = css->toPlainText().toUtf8();
+        QVERIFY(wanted.size() > 4000);
+
+        const QByteArray report = inChild([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            const rlimit small{1000, limit.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &small);
+            exportCss();
+            QByteArray out = message->text().toUtf8() + '\0';
+            out += (readAll(file()) == previous ? "kept" : "replaced") + QByteArray(1, '\0');
+            out += QDir(folder()).entryList(QDir::Files | QDir::Hidden).join(u',').toUtf8() + '\0';
+            setrlimit(RLIMIT_FSIZE, &limit);
+            exportCss();
+            out += message->text().toUtf8() + '\0';
+            out += readAll(file()) == wanted ? "written" : "not written";
+            return out;
+        });
+        const QList<QByteArray> parts = report.split('\0');
+        QCOMPARE(parts.size(), 5);
+        QCOMPARE(QString::fromUtf8(parts.at(0)),
+                 "ERROR : Could not export the CSS to " + file() + ": File too large");
+        QCOMPARE(parts.at(1), QByteArray("kept"));
+        QCOMPARE(parts.at(2), QByteArray("pelorin_converted_css.css"));
+        QCOMPARE(parts.at(3), QByteArray());
+        QCOMPARE(parts.at(4), QByteArray("written"));
+    }
+
+    // The same on a real full filesystem: a 256 KB tmpfs mounted over the
+    // exports folder in a private mount namespace of a child process.
+    void exportOnAFullFilesystem() {
+        const QByteArray report = inChild([&]() -> QByteArray {
+            if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+                return "skip";
+            QDir().mkpath(folder());
+            if (mount("tmpfs", QFile::encodeName(folder()).constData(), "tmpfs", 0, "size=256k") != 0)
+                return "skip";
+            exportCss();
+            const QByteArray previous = readAll(file());
+            // Fill the filesystem to the last byte.
+            const QByteArray filler = QFile::encodeName(folder() + "/filler");
+            const int fd = open(filler.constData(), O_WRONLY | O_CREAT, 0644);
+            const QByteArray block(4096, 'x');
+            while (write(fd, block.constData(), block.size()) > 0) {
+            }
+            while (write(fd, block.constData(), 1) > 0) {
+            }
+            close(fd);
+            css->setPlainText(QString("a { b: c; }\n").repeated(50));
+            exportCss();
+            QByteArray out = message->text().toUtf8() + '\0';
+            out += (readAll(file()) == previous ? "kept" : "replaced") + QByteArray(1, '\0');
+            out += QDir(folder()).entryList(QDir::Files | QDir::Hidden).join(u',').toUtf8() + '\0';
+            QFile::remove(QFile::decodeName(filler));
+            exportCss();
+            out += message->text().toUtf8() + '\0';
+            out += readAll(file()) == QString("a { b: c; }\n").repeated(50).toUtf8() ? "written" : "not written";
+            return out;
+        });
+        if (report == "skip")
+            QSKIP("cannot mount a tmpfs in a private mount namespace here (needs root)");
+        const QList<QByteArray> parts = report.split('\0');
+        QCOMPARE(parts.size(), 5);
+        QCOMPARE(QString::fromUtf8(parts.at(0)),
+                 "ERROR : Could not export the CSS to " + file() + ": No space left on device");
+        QCOMPARE(parts.at(1), QByteArray("kept"));
+        QCOMPARE(parts.at(2), QByteArray("filler,pelorin_converted_css.css"));
+        QCOMPARE(parts.at(3), QByteArray());
+        QCOMPARE(parts.at(4), QByteArray("written"));
+    }
+
+    // A conversion's own message is not taken away by a later export.
+    void successfulExportLeavesTheConversionsMessage() {
+        setSource("a { b: $nope; }");
+        exportCss();
+        QCOMPARE(message->text(), QString("Undefined variable: \"$nope\"."));
     }
 
     void openExportsFolderCreatesAndOpensIt() {

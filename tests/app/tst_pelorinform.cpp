@@ -1,14 +1,22 @@
 #include "Options.h"
 #include "CodeEditor.h"
+#include "DocumentText.h"
+#include "ElidedLabel.h"
+#include "LongLineWrap.h"
 #include "PelorinForm.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTemporaryDir>
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
 #include <QtTest>
 
 using pelorin::PelorinForm;
@@ -36,6 +44,25 @@ const QString SampleCss = QStringLiteral(
     "}\n");
 
 const QRegularExpression CompiledIn(QStringLiteral("^Compiled in \\d+(\\.\\d+)? seconds$"));
+
+// Whether the library reports warnings for this text (before it does, the
+// window tests that need them skip).
+bool libraryWarns(const char* scss = "@warn \"x\";") {
+    VantorCompiler::CompilerOptions o;
+    o.input = sass_copy_c_string(scss);
+    VantorCompiler::compile(o);
+    const bool warns = VantorCompiler::warning_count() > 0;
+    VantorCompiler::free_memory();
+    return warns;
+}
+
+// The longest line of a text.
+qsizetype longestLine(const QString& text) {
+    qsizetype longest = 0;
+    for (const QStringView line : QStringView(text).split(u'\n'))
+        longest = qMax(longest, line.size());
+    return longest;
+}
 
 }  // namespace
 
@@ -356,6 +383,163 @@ private slots:
         setSource("a { b: d }");
         QCOMPARE(css->textCursor().selectedText(), css->toPlainText().replace(u'\n', QChar::ParagraphSeparator));
         form->findChild<QAction*>("expandedToolStripMenuItem")->trigger();
+    }
+
+    // libsass would read only up to a NUL and convert the rest silently: the
+    // text is refused, with an error at the NUL's place.
+    void nulCharacterRefused() {
+        auto* editor = form->findChild<pelorin::CodeEditor*>("SassEditor");
+        const QString scss = "\n  a { b: c; }\nd {" + QString(QChar(0)) + " e: f; }";
+        setSource(scss);
+        QCOMPARE(pelorin::documentText(*sass->document()), scss);
+        QCOMPARE(form->conversionCount(), 2);
+        QCOMPARE(message->text(), QString("The text holds a NUL character (line 3, column 4), which the compiler "
+                                          "cannot read: remove it to convert the text."));
+        QCOMPARE(css->toPlainText(), QString());
+        QVERIFY2(CompiledIn.match(status->text()).hasMatch(), qPrintable(status->text()));
+        QCOMPARE(editor->errorLine(), 3);
+        QCOMPARE(message->toolTip(), QString("Go to line 3, column 4"));
+        sass->moveCursor(QTextCursor::Start);
+        QTest::mouseClick(message, Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(sass->textCursor().blockNumber(), 2);
+        QCOMPARE(sass->textCursor().positionInBlock(), 3);
+
+        // Deleting it converts as usual.
+        QTest::keyClick(sass, Qt::Key_Delete);
+        QCOMPARE(message->text(), QString());
+        QCOMPARE(css->toPlainText(), QString("a {\n    b: c;\n}\n\nd {\n    e: f;\n}\n"));
+        QCOMPARE(editor->errorLine(), 0);
+    }
+
+    // The conversion's warnings show at their lines of the editor's text,
+    // painted only; the message and status lines say what they said before.
+    void warningsShownAtTheirLines() {
+        if (!libraryWarns())
+            QSKIP("the library reports no warnings yet: warning_count() is 0 for @warn \"x\";");
+        auto* editor = form->findChild<pelorin::CodeEditor*>("SassEditor");
+        const QString scss = "\n\n  a { b: c; }\n@warn \"careful\";\n\n@debug 2;\nd { e: f; }";
+        setSource(scss);
+        QCOMPARE(message->text(), QString());
+        QVERIFY2(CompiledIn.match(status->text()).hasMatch(), qPrintable(status->text()));
+        QCOMPARE(css->toPlainText(), QString("a {\n    b: c;\n}\n\nd {\n    e: f;\n}\n"));
+        QCOMPARE(editor->warningLines(), QList<int>({4, 6}));
+        QCOMPARE(editor->warningsAt(4), QStringList({"WARNING: careful"}));
+        QCOMPARE(editor->warningsAt(6), QStringList({"DEBUG: 2"}));
+
+        // Converting again (an option) shows them again and touches nothing else.
+        const int undoSteps = sass->document()->availableUndoSteps();
+        const int conversions = form->conversionCount();
+        form->findChild<QAction*>("expandedToolStripMenuItem")->trigger();
+        form->grab();
+        QCOMPARE(form->conversionCount(), conversions + 1);
+        QCOMPARE(pelorin::documentText(*sass->document()), scss);
+        QCOMPARE(sass->document()->availableUndoSteps(), undoSteps);
+        QCOMPARE(editor->warningLines(), QList<int>({4, 6}));
+
+        // Warnings raised before an error show with it; the message is the error alone.
+        setSource("@warn \"first\";\na { b: $nope; }");
+        QCOMPARE(message->text(), QString("Undefined variable: \"$nope\"."));
+        QCOMPARE(editor->warningLines(), QList<int>({1}));
+        QCOMPARE(editor->warningsAt(1), QStringList({"WARNING: first"}));
+
+        // The next conversion replaces them, or clears them.
+        setSource("a { b: c; }\n\n@warn \"only\";");
+        QCOMPARE(editor->warningLines(), QList<int>({3}));
+        setSource("a { b: c; }");
+        QCOMPARE(editor->warningLines(), QList<int>());
+    }
+
+    // An error inside an @import'ed partial: the tool tip names the file, the
+    // click goes to the @import.
+    void errorInAnImportedFile() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile partial(dir.filePath("_broken.scss"));
+        QVERIFY(partial.open(QIODevice::WriteOnly));
+        partial.write("a {\n  b: $nope;\n}\n");
+        partial.close();
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        setSource("\n.x { y: z }\n@import \"broken\";\n");
+        QVERIFY(QDir::setCurrent(previous));
+        QCOMPARE(message->text(), QString("Undefined variable: \"$nope\"."));
+        if (!message->toolTip().startsWith("In "))
+            QSKIP("the library does not name the error's file yet (error_file() is null)");
+        const QRegularExpression tip(
+            "^In (.*_broken\\.scss), imported at line 3, column (\\d+)\nGo to line 3, column (\\d+)$");
+        const QRegularExpressionMatch match = tip.match(message->toolTip());
+        QVERIFY2(match.hasMatch(), qPrintable(message->toolTip()));
+        auto* editor = form->findChild<pelorin::CodeEditor*>("SassEditor");
+        QCOMPARE(editor->errorLine(), 3);
+        sass->moveCursor(QTextCursor::Start);
+        QTest::mouseClick(message, Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(sass->textCursor().blockNumber(), 2);
+    }
+
+    // A message wider than the strip, or of several lines, is shown cut with an
+    // ellipsis; text() stays whole and the tool tip holds all of it.
+    void longMessageShownCut() {
+        auto* label = form->findChild<pelorin::ElidedLabel*>("MessageBox");
+        QVERIFY(label);
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        const QString words = QString("a very long message ").repeated(20) + "<b>end</b>";
+        setSource("a { b: c; }\n@error \"" + words + "\";");
+        QCOMPARE(message->text(), words);
+        QVERIFY(label->isElided());
+        QVERIFY(label->shownText().endsWith(QChar(0x2026)));
+        QVERIFY(words.startsWith(label->shownText().chopped(1)));
+        // Plain text in the tool tip too, though it holds something like markup.
+        const QRegularExpressionMatch column = QRegularExpression("column (\\d+)</p>$").match(message->toolTip());
+        QVERIFY2(column.hasMatch(), qPrintable(message->toolTip()));
+        QCOMPARE(message->toolTip(), Qt::convertFromPlainText(words + "\nGo to line 2, column " + column.captured(1),
+                                                              Qt::WhiteSpaceNormal));
+        QCoreApplication::processEvents();
+        QVERIFY(label->geometry().right() <= label->parentWidget()->width());
+        QVERIFY(label->height() < 26);
+
+        setSource("@error \"first line\\a second line\";");
+        QCOMPARE(message->text(), QString("first line\nsecond line"));
+        QVERIFY(label->isElided());
+        QCOMPARE(label->shownText(), "first line" + QString(QChar(0x2026)));
+        QVERIFY(message->toolTip().startsWith(message->text() + "\nGo to line 1, column "));
+        QVERIFY(label->height() < 26);
+
+        // A short message fits again, with the tool tip as before.
+        setSource("a {\n  b: $nope;\n}");
+        QVERIFY(!label->isElided());
+        QCOMPARE(label->shownText(), message->text());
+        QCOMPARE(message->toolTip(), QString("Go to line 2, column 6"));
+    }
+
+    // Lines with no break opportunity wrap anywhere (word-boundary wrapping is
+    // quadratic on them); ordinary CSS keeps word wrap. Their speed is measured in bench_window.
+    void longLinesWrapAnywhere() {
+        auto* cssEditor = form->findChild<pelorin::CodeEditor*>("CssEditor");
+        auto* sassEditor = form->findChild<pelorin::CodeEditor*>("SassEditor");
+        QString scss;
+        for (int i = 0; i < 1500; ++i)
+            scss += QString(".r%1 { width: %1px; }\n").arg(i);
+        setSource(scss);
+        QCOMPARE(cssEditor->document()->defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+        QAction* map = form->findChild<QAction*>("sourceMapEmbedToolStripMenuItem");
+        map->trigger();
+        QVERIFY(css->toPlainText().contains("sourceMappingURL=data:application/json;base64,"));
+        QVERIFY(longestLine(css->toPlainText()) > pelorin::LongLineWrap::LongLine);
+        QCOMPARE(cssEditor->document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        const QTextBlock mapLine = cssEditor->document()->lastBlock();
+        QVERIFY(mapLine.text().startsWith("/*# sourceMappingURL="));
+        cssEditor->document()->documentLayout()->blockBoundingRect(mapLine);  // lays it out
+        QVERIFY(mapLine.layout()->lineCount() > 10);
+        map->trigger();
+        QCOMPARE(cssEditor->document()->defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+
+        // A pasted one-line selector in the SCSS editor, and its CSS.
+        setSource(".a" + QString(20000, u'b') + " { c: d }");
+        QCOMPARE(sassEditor->document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        QCOMPARE(cssEditor->document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        setSource("a { b: c }");
+        QCOMPARE(sassEditor->document()->defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+        QCOMPARE(cssEditor->document()->defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
     }
 };
 

@@ -19,6 +19,8 @@ using pelorin::secondsText;
 
 namespace {
 
+const QString Bom(QChar(0xfeff));
+
 QString numberedLines(int count, const QString& prefix) {
     QString text;
     for (int i = 1; i <= count; ++i)
@@ -225,6 +227,16 @@ private slots:
         QTest::newRow("huge") << "\n  ab\nc" << INT_MAX << INT_MAX << 3 << 2;
         QTest::newRow("empty text") << "" << 1 << 1 << 1 << 1;
         QTest::newRow("only white space") << "  \n " << 1 << 1 << 2 << 2;
+        // libsass skips a byte-order mark that starts its text; any other U+FEFF is a character.
+        // (QString::fromUtf8 would drop a leading one, hence Bom.)
+        QTest::newRow("byte-order mark") << Bom + "a{b:c}}" << 1 << 7 << 1 << 8;
+        QTest::newRow("byte-order mark after trimmed space") << "\n  " + Bom + "a}" << 1 << 2 << 2 << 5;
+        QTest::newRow("byte-order mark, later line") << Bom + "a\n" + Bom + "b}" << 2 << 3 << 2 << 3;
+        QTest::newRow("only a byte-order mark") << " " + Bom + " " << 1 << 1 << 1 << 3;
+        // Seen from libsass: a column far beyond the end of a 60,003-character line.
+        QTest::newRow("column far past a long line") << QString(60003, u'x') + "\nb" << 1 << 3355278 << 1 << 60004;
+        QTest::newRow("column past the last line's end, trailing space")
+            << QString(" ab  \n") << 1 << 9 << 1 << 4;
     }
     void mapTrimmedPosition() {
         QFETCH(QString, text);
@@ -235,6 +247,16 @@ private slots:
         const pelorin::TextPosition position = pelorin::mapTrimmedPosition(text, line, column);
         QCOMPARE(position.line, editorLine);
         QCOMPARE(position.column, editorColumn);
+        // Many at once map each the same.
+        const QList<pelorin::TextPosition> batch =
+            pelorin::mapTrimmedPositions(text, {{line, column}, {1, 1}, {line, column}});
+        QCOMPARE(batch.size(), 3);
+        for (qsizetype i : {0, 2}) {
+            QCOMPARE(batch.at(i).line, editorLine);
+            QCOMPARE(batch.at(i).column, editorColumn);
+        }
+        QCOMPARE(batch.at(1).line, pelorin::mapTrimmedPosition(text, 1, 1).line);
+        QCOMPARE(batch.at(1).column, pelorin::mapTrimmedPosition(text, 1, 1).column);
     }
 
     // libsass's own positions, taken from the trimmed UTF-8 text as the
@@ -249,6 +271,9 @@ private slots:
         QTest::newRow("pairs before") << QString::fromUtf8("\n /* \U0001F600\U0001F600 */ $x: $y;") << "$y";
         QTest::newRow("CRLF") << "\r\n  a{b:c}\r\n\t$x: $y;" << "$y";
         QTest::newRow("unbalanced brace") << QString::fromUtf8("\n\n  a { b: c\u00e9 ; } }") << " }";
+        QTest::newRow("byte-order mark") << Bom + "$x: $y;" << "$y";
+        QTest::newRow("byte-order mark after blank lines") << "\n\n" + Bom + "  a{b:c}\n$x: $y;" << "$y";
+        QTest::newRow("byte-order mark, error on its line") << "\n" + Bom + "\t$x: $y;" << "$y";
     }
     void mapTrimmedPositionMatchesLibsass() {
         QFETCH(QString, text);
@@ -281,10 +306,23 @@ private slots:
                                    QString(QChar(0xd800)),
                                    QString::fromUtf8("\n\U0001F600\n\U0001F600x  "),
                                    QString(QChar(0xd83d)) + "\n" + QChar(0xde00),
-                                   "\r\n\r\n \t\f\va\r\n"};
+                                   "\r\n\r\n \t\f\va\r\n",
+                                   " " + Bom + "a\n" + Bom + "\nb "};
         const QList<int> values{INT_MIN, -1, 0, 1, 2, 3, 4, 7, 1000, INT_MAX};
+        QList<pelorin::TextPosition> all;
+        for (int line : values) {
+            for (int column : values)
+                all.append({line, column});
+        }
         for (const QString& text : texts) {
             const QStringList lines = text.split(u'\n');
+            // Many at once agree with one at a time.
+            const QList<pelorin::TextPosition> batch = pelorin::mapTrimmedPositions(text, all);
+            QCOMPARE(batch.size(), all.size());
+            for (qsizetype i = 0; i < all.size(); ++i) {
+                const pelorin::TextPosition one = pelorin::mapTrimmedPosition(text, all.at(i).line, all.at(i).column);
+                QVERIFY2(batch.at(i).line == one.line && batch.at(i).column == one.column, qPrintable(text));
+            }
             for (int line : values) {
                 for (int column : values) {
                     const pelorin::TextPosition position = pelorin::mapTrimmedPosition(text, line, column);

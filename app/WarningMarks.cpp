@@ -1,0 +1,111 @@
+#include "WarningMarks.h"
+
+#include "CodeEditor.h"
+
+#include <QMap>
+#include <QPainter>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
+
+namespace pelorin {
+
+WarningMarks::WarningMarks(CodeEditor* editor) : editor(editor) {}
+
+bool WarningMarks::set(const QList<EditorWarning>& warnings) {
+    QTextDocument* document = editor->document();
+    QMap<int, QStringList> byBlock;
+    for (const EditorWarning& warning : warnings) {
+        const int line = warning.line >= 1 && warning.line <= document->blockCount() ? warning.line : 1;
+        byBlock[line - 1].append(warning.text);
+    }
+
+    bool same = byBlock.size() == lines.size();
+    auto wanted = byBlock.cbegin();
+    for (qsizetype i = 0; same && i < lines.size(); ++i, ++wanted)
+        same = lines.at(i).anchor.blockNumber() == wanted.key() && lines.at(i).texts == wanted.value();
+    if (same)
+        return false;
+
+    lines.clear();
+    lines.reserve(byBlock.size());
+    for (auto it = byBlock.cbegin(); it != byBlock.cend(); ++it)
+        lines.append({QTextCursor(document->findBlockByNumber(it.key())), it.value(), inlineText(it.value())});
+    return true;
+}
+
+QList<int> WarningMarks::lineNumbers() const {
+    QList<int> numbers;
+    numbers.reserve(lines.size());
+    for (const Line& line : lines)
+        numbers.append(line.anchor.blockNumber() + 1);
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+QStringList WarningMarks::textsAt(int blockNumber) const {
+    // Lines merged by an edit keep all their warnings, in line order.
+    QStringList texts;
+    for (const Line& line : lines) {
+        if (line.anchor.blockNumber() == blockNumber)
+            texts += line.texts;
+    }
+    return texts;
+}
+
+QString WarningMarks::inlineText(const QStringList& texts) {
+    QStringList parts;
+    parts.reserve(texts.size());
+    for (const QString& text : texts)
+        parts.append(text.simplified());
+    return parts.join(QStringLiteral("  \u00b7  "));
+}
+
+void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
+    if (lines.isEmpty())
+        return;
+    const QPointF offset = editor->contentOffset();
+    const QFontMetricsF metrics(editor->font());
+    const qreal gap = metrics.horizontalAdvance(QStringLiteral("    "));
+    const qreal right = editor->viewport()->width() - metrics.horizontalAdvance(u' ');
+    painter.save();
+    painter.setFont(editor->font());
+    painter.setPen(editor->colors().warningText);
+
+    // Only the blocks in view: each line's anchor says where its block is
+    // (lines an edit merged share one).
+    QMap<int, QString> shown;
+    const int first = editor->firstVisibleBlock().blockNumber();
+    for (const Line& line : lines) {
+        const int number = line.anchor.blockNumber();
+        if (number < first)
+            continue;
+        QString& text = shown[number];
+        text = text.isEmpty() ? line.shown : text + QStringLiteral("  \u00b7  ") + line.shown;
+    }
+    // At most what could fit: eliding measures the whole string.
+    const qsizetype fits = qsizetype(right / qMax<qreal>(1, metrics.horizontalAdvance(u'.'))) + 1;
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
+        const QTextBlock block = editor->document()->findBlockByNumber(it.key());
+        const QRectF box = editor->blockBoundingGeometry(block).translated(offset);
+        if (box.top() > rect.bottom())
+            break;
+        if (box.bottom() < rect.top() || !block.isVisible())
+            continue;
+        const QTextLayout* layout = block.layout();
+        if (!layout || layout->lineCount() == 0)
+            continue;
+        const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+        const qreal x = box.left() + layout->position().x() + last.x() + last.naturalTextWidth() + gap;
+        if (right - x < metrics.horizontalAdvance(QStringLiteral("WARNING")))
+            continue;
+        const QString text = metrics.elidedText(it.value().left(fits), Qt::ElideRight, right - x);
+        painter.drawText(QPointF(x, box.top() + layout->position().y() + last.y() + last.ascent()), text);
+    }
+    painter.restore();
+}
+
+}  // namespace pelorin
