@@ -6,9 +6,17 @@
 // conversion and kept; it follows the program's current working directory
 // at every conversion, so relative @imports resolve as they would in the
 // program. A conversion that
-// runs longer than 2 seconds, or that crashes libsass, costs only the worker:
-// compile() returns null, error() explains, and the next conversion starts a
-// fresh worker.
+// uses more than 2 seconds of the worker's CPU time (plus 10 microseconds per
+// byte of text, so large stylesheets get their due), one that makes no
+// progress for a long while (an @import of a named pipe), or one that crashes
+// libsass costs only the worker: compile() returns null, error() explains,
+// and the next conversion starts a fresh worker. The CPU time counts the
+// worker's own work only, so a busy machine never stops a conversion. The
+// worker ends with the program's process; the program's exit does not wait
+// for it.
+//
+// The functions are for one thread at a time, as the program calls them from
+// its user-interface thread: nothing in the library is locked.
 //
 // Calling order, once per conversion: compile(), then error(), error_line(),
 // error_column(), error_file() and the warning_*() functions as often as
@@ -69,10 +77,14 @@ VANTOR_COMPILER_API const char* compile(CompilerOptions options);
 
 // The live conversion's error text, or null when it reported none or when no
 // conversion is live: libsass's own text for a Sass error, else the library's
-// for a conversion stopped at the time limit ("Compilation stopped after 2
-// seconds: ..."), for a crash of the compiler ("The Sass compiler failed on
-// this input (SIGSEGV). Your text is unchanged.") or for a worker that cannot
-// be started (naming its path and the system's reason).
+// for a conversion stopped at the CPU-time limit ("Compilation stopped after 2
+// seconds: ..."), for one that made no progress ("Compilation stopped: the
+// Sass compiler made no progress for 10 seconds ..."), for a crash of the
+// compiler ("The Sass compiler failed on this input (SIGSEGV). Your text is
+// unchanged."), for a worker that cannot run here whatever the text ("The Sass
+// compiler cannot run: ..." with the reason: a too small address-space limit,
+// SIGCHLD ignored by the program) or for a worker that cannot be started
+// (naming its path and the system's reason).
 VANTOR_COMPILER_API const char* error();
 
 // libsass's 1-based line and column of the live conversion's Sass error; 0 when
