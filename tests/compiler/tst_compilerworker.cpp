@@ -271,18 +271,18 @@ QByteArray generatedStylesheet(int lines) {
         const QByteArray n = QByteArray::number(i);
         const QByteArray color = QList<QByteArray>{"primary", "secondary", "danger"}[i % 3];
         scss += ".component-" + n + " {\n"
-                "  padding: rem(" + QByteArray::number(8 + i % 9) + "px) rem(16px);\n"
-                "  color: shade(map-get($palette, " + color + "), " + QByteArray::number(i % 40) + "%);\n"
-                "  margin: map-get($spacers, " + QByteArray::number(1 + i % 3) + ");\n"
-                "  &:hover, &:focus {\n"
-                "    color: shade(map-get($palette, " + color + "), 20%);\n"
+                "  padding: rem(" + QByteArray::number(8 + i % 9) + "px) rem(16px) rem(map-get($spacers, 1) * 3) rem(map-get($spacers, 3) - 2px);\n"
+                "  color: shade(shade(map-get($palette, " + color + "), " + QByteArray::number(i % 40) + "%), 5%);\n"
+                "  margin: map-get($spacers, " + QByteArray::number(1 + i % 3) + ") rem(map-get($spacers, 2) * 3);\n"
+                "  &:hover, &:focus { outline: rem(2px) solid rgba(mix(black, map-get($palette, " + color + "), 35%), 0.5);\n"
+                "    color: shade(mix(white, map-get($palette, " + color + "), 30%), 20%);\n"
                 "  }\n"
                 "  &__item {\n"
-                "    border: 1px solid rgba(0, 0, 0, 0." + QByteArray::number(i % 9 + 1) + ");\n"
-                "    .icon { width: rem(" + QByteArray::number(12 + i % 5) + "px); }\n"
+                "    border: 1px solid rgba(shade(map-get($palette, " + color + "), 40%), 0." + QByteArray::number(i % 9 + 1) + ");\n"
+                "    .icon { width: rem(" + QByteArray::number(12 + i % 5) + "px); box-shadow: 0 rem(2px) rem(6px) rgba(shade(map-get($palette, " + color + "), 50%), 0.3); }\n"
                 "  }\n"
-                "  @include respond(" + QByteArray::number(576 + (i % 4) * 192) + "px) {\n"
-                "    padding: rem(24px);\n"
+                "  @include respond(" + QByteArray::number(576 + (i % 4) * 192) + "px) { background: mix(shade(map-get($palette, " + color + "), 10%), white, 15%);\n"
+                "    padding: rem(24px) rem(map-get($spacers, 3) + 8px);\n"
                 "  }\n"
                 "}\n";
         count += 15;
@@ -589,7 +589,7 @@ private slots:
             waitpid(pid, nullptr, 0);
         }
         QVERIFY2(r.errorNull, r.error.constData());
-        QVERIFY(r.css.startsWith(".component-0 {\n    padding: 0.5rem 1rem;"));
+        QVERIFY(r.css.startsWith(".component-0 {\n    padding: 0.5rem 1rem 0.75rem 0.875rem;\n"));
         QCOMPARE(r.css.count(".component-"), 6 * 2667);
     }
 
