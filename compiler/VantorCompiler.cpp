@@ -25,8 +25,9 @@ const char* const TimeLimitText =
 // so that other programs' load never stops a conversion.
 constexpr std::chrono::seconds CpuBase{2};
 constexpr std::chrono::microseconds CpuPerByte{10};
-// The wall-clock backstop for a worker that makes no progress at all: a few
-// times the CPU budget, never less than this.
+// The wall-clock backstop for a worker that makes no progress (uses next to no
+// CPU time: blocked on a pipe, stopped): a few times the CPU budget, never
+// less than this.
 constexpr std::chrono::seconds MinBackstop{10};
 constexpr int BackstopFactor = 3;
 

@@ -45,6 +45,9 @@ constexpr rlim_t WorkerAddressSpace = rlim_t(512) << 20;
 
 // How often a wait for the worker looks at its CPU clock.
 constexpr milliseconds MeterInterval{250};
+// Less CPU time than this within the backstop is no progress: a worker blocked
+// on a pipe or stopped, not one that converts slowly on a busy machine.
+constexpr milliseconds ProgressQuantum{50};
 
 // Any address inside this library, for dladdr.
 void libraryAnchor() {}
@@ -192,11 +195,12 @@ private:
 }  // namespace
 
 // Keeps one exchange within its budget: the worker's CPU time since the
-// exchange began, and the wall clock as a backstop.
+// exchange began, and the wall clock as a backstop for a worker that makes no
+// progress, measured from the last time its CPU clock moved on noticeably.
 class WorkerProcess::Meter {
 public:
     Meter(const WorkerProcess& worker, Budget budget)
-        : worker_(worker), budget_(budget), deadline_(steady_clock::now() + budget.wall), start_(used()) {}
+        : worker_(worker), budget_(budget), start_(used()), progressAt_(steady_clock::now()) {}
 
     enum class Wait { Ready, OverBudget, Stalled };
 
@@ -207,13 +211,19 @@ public:
             if (spent >= budget_.cpu)
                 return Wait::OverBudget;
             const auto now = steady_clock::now();
-            if (now >= deadline_)
+            if (spent - progressCpu_ >= ProgressQuantum) {
+                progressCpu_ = spent;
+                progressAt_ = now;
+            }
+            const auto deadline = progressAt_ + budget_.wall;
+            if (now >= deadline)
                 return Wait::Stalled;
             // The worker converts on one thread, so it cannot use up what is
             // left of its CPU budget sooner than that much wall-clock time.
-            const nanoseconds wait = std::min({budget_.cpu - spent, nanoseconds(deadline_ - now),
-                                               nanoseconds(MeterInterval)});
-            const int ms = static_cast<int>(std::max<milliseconds::rep>(1, std::chrono::ceil<milliseconds>(wait).count()));
+            const nanoseconds wait =
+                std::min({budget_.cpu - spent, nanoseconds(deadline - now), nanoseconds(MeterInterval)});
+            const int ms =
+                static_cast<int>(std::max<milliseconds::rep>(1, std::chrono::ceil<milliseconds>(wait).count()));
             pollfd p{fd, events, 0};
             const int n = poll(&p, 1, ms);
             if (n > 0 || (n < 0 && errno != EINTR))
@@ -231,8 +241,9 @@ private:
 
     const WorkerProcess& worker_;
     const Budget budget_;
-    const steady_clock::time_point deadline_;
     const nanoseconds start_;
+    nanoseconds progressCpu_{0};
+    steady_clock::time_point progressAt_;
 };
 
 WorkerProcess::~WorkerProcess() {

@@ -20,8 +20,8 @@ public:
     enum class Outcome {
         Answered,    // response holds the worker's reply
         TimedOut,    // the worker used up its CPU budget; it was killed
-        Stalled,     // no reply within the wall-clock backstop though the CPU budget
-                     // was not used up (waiting on a pipe, stopped); it was killed
+        Stalled,     // the worker made no progress (next to no CPU time) for the
+                     // wall-clock backstop: waiting on a pipe, stopped; it was killed
         Died,        // the worker ended or broke the protocol while converting; detail says how
         CannotRun,   // the environment keeps the worker from running; detail says why
         NotStarted,  // the worker could not be started; detail says why
@@ -33,8 +33,8 @@ public:
         std::string detail;
     };
 
-    // What one conversion may cost: the worker's CPU time, and a wall-clock
-    // backstop for a worker that makes no progress at all.
+    // What one conversion may cost: the worker's CPU time, and how long on the
+    // wall clock it may go without progress (less than 50 ms of CPU time).
     struct Budget {
         std::chrono::nanoseconds cpu;
         std::chrono::nanoseconds wall;

@@ -359,13 +359,11 @@ private slots:
         const qint64 cpu = childrenCpuMs() - cpuBefore;
         QVERIFY(r.cssNull);
         // Stopped within its budget: the CPU budget, whatever the machine's
-        // load makes of it in wall-clock time, and the backstop at the latest.
+        // load makes of it in wall-clock time, or the backstop for no progress.
         QVERIFY2(cpu < CpuBudgetMs + 500, qPrintable(QString::number(cpu)));
         if (expect == "stalled") {
             QVERIFY2(r.ms >= BackstopMs && r.ms < BackstopMs + 3000, qPrintable(QString::number(r.ms)));
             QVERIFY2(cpu < 500, qPrintable(QString::number(cpu)));
-        } else {
-            QVERIFY2(r.ms < BackstopMs, qPrintable(QString::number(r.ms)));
         }
         if (expect == "segv")
             QVERIFY2(r.ms < 5000, qPrintable(QString::number(r.ms)));
