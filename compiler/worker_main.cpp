@@ -203,8 +203,10 @@ int main(int argc, char** argv) {
     if (argc < 2)
         return 1;
     program = static_cast<pid_t>(std::strtol(argv[1], nullptr, 10));
+    if (program <= 1)
+        return 1;
     programFd = static_cast<int>(syscall(SYS_pidfd_open, program, 0));
-    if (program <= 1 || getppid() != program)
+    if (getppid() != program)
         return 1;
     if (programFd >= 0)
         fcntl(programFd, F_SETFD, FD_CLOEXEC);
