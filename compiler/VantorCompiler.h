@@ -82,9 +82,10 @@ VANTOR_COMPILER_API const char* compile(CompilerOptions options);
 // Sass compiler made no progress for 10 seconds ..."), for a crash of the
 // compiler ("The Sass compiler failed on this input (SIGSEGV). Your text is
 // unchanged."), for a worker that cannot run here whatever the text ("The Sass
-// compiler cannot run: ..." with the reason: a too small address-space limit,
-// SIGCHLD ignored by the program) or for a worker that cannot be started
-// (naming its path and the system's reason).
+// compiler cannot run: ..." with the reason, such as a too small
+// address-space limit) or for a worker that cannot be started (naming its
+// path and the system's reason). With SIGCHLD ignored the system reaps the
+// worker by itself, so a crash is reported without its signal.
 VANTOR_COMPILER_API const char* error();
 
 // libsass's 1-based line and column of the live conversion's Sass error; 0 when

@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -151,13 +152,19 @@ std::string addressSpaceProblem(rlim_t limit) {
            " MB is too small for it to start";
 }
 
-// With SIGCHLD ignored the system reaps the worker by itself: how it ended is
-// lost, and its pid may belong to another process by the time it is killed.
+// With SIGCHLD ignored the system reaps the worker by itself, so how it ended
+// is lost (and its pid may soon be another process's: signals go through a
+// pidfd).
 bool sigchldIgnored() {
     struct sigaction action {};
     if (sigaction(SIGCHLD, nullptr, &action) != 0)
         return false;
     return action.sa_handler == SIG_IGN || (action.sa_flags & SA_NOCLDWAIT) != 0;
+}
+
+// How a worker ended that was reaped elsewhere.
+std::string unknownEnd() {
+    return sigchldIgnored() ? "how it ended is unknown: this program ignores SIGCHLD" : "how it ended is unknown";
 }
 
 // Blocks SIGPIPE for the calling thread while it writes to a pipe whose reader
@@ -249,22 +256,13 @@ private:
 WorkerProcess::~WorkerProcess() {
     dropInherited();
     if (pid_ >= 0)
-        kill(pid_, SIGKILL);
-    closeFd(requestFd_);
-    closeFd(responseFd_);
+        killWorker();
+    forget();
 }
 
 WorkerProcess::Exchange WorkerProcess::exchange(const std::string& frame, Budget budget) {
     Exchange result;
     dropInherited();
-    if (sigchldIgnored()) {
-        if (pid_ >= 0)
-            stop(true);
-        result.outcome = Outcome::CannotRun;
-        result.detail = "this program ignores SIGCHLD, so the compiler's process cannot be watched";
-        return result;
-    }
-
     // Any way out of an exchange but a whole, well-formed reply ends the worker,
     // an exception included: the rest of what it wrote is never read.
     struct Discard {
@@ -402,6 +400,9 @@ bool WorkerProcess::start(Exchange& result) {
         return fail(rc);
     }
     pid_ = pid;
+    // A handle on the worker that never names another process, even after the
+    // system reaped it behind this library's back (SIGCHLD ignored).
+    pidFd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     owner_ = getpid();
     requestFd_ = request[1];
     responseFd_ = response[0];
@@ -540,8 +541,9 @@ std::string WorkerProcess::stop(bool killNow, bool* killedHere) {
         for (;;) {
             const pid_t r = waitpid(pid_, &status, WNOHANG);
             if (r == pid_ || (r < 0 && errno != EINTR)) {
+                const bool known = r == pid_;
                 forget();
-                return describe(status);
+                return known ? describe(status) : unknownEnd();
             }
             if (steady_clock::now() >= deadline)
                 break;
@@ -551,16 +553,23 @@ std::string WorkerProcess::stop(bool killNow, bool* killedHere) {
         if (killedHere)
             *killedHere = true;
     }
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    killWorker();
+    pid_t r;
+    while ((r = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
     }
     forget();
-    return describe(status);
+    return r == pid_ ? describe(status) : unknownEnd();
+}
+
+void WorkerProcess::killWorker() {
+    if (pidFd_ < 0 || syscall(SYS_pidfd_send_signal, pidFd_, SIGKILL, nullptr, 0) != 0)
+        kill(pid_, SIGKILL);
 }
 
 void WorkerProcess::forget() {
     closeFd(requestFd_);
     closeFd(responseFd_);
+    closeFd(pidFd_);
     pid_ = -1;
     owner_ = -1;
     haveCpuClock_ = false;

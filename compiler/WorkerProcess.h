@@ -67,11 +67,13 @@ private:
     // Returns how it ended, e.g. "SIGSEGV" or "exit status 1"; killedHere tells
     // whether it was still running and killed by this call.
     std::string stop(bool kill, bool* killedHere = nullptr);
+    void killWorker();
     void forget();
     void dropInherited();
 
     pid_t pid_ = -1;
     pid_t owner_ = -1;  // the process that started the worker
+    int pidFd_ = -1;  // a pidfd of the worker, or -1 where the system has none
     int requestFd_ = -1;
     int responseFd_ = -1;
     clockid_t cpuClock_ = 0;  // the worker's CPU-time clock
