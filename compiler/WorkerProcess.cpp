@@ -278,6 +278,8 @@ WorkerProcess::Exchange WorkerProcess::exchange(const std::string& frame, Budget
     };
 
     for (int attempt = 0;; ++attempt) {
+        // idle() forgets a worker that ended; one still running that is not
+        // idle is ended here. Either way a fresh one starts, silently.
         if (pid_ >= 0 && !idle() && pid_ >= 0)
             stop(true);
         const bool fresh = pid_ < 0;
