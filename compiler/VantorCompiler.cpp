@@ -5,6 +5,7 @@
 #include "SourceScan.h"
 #include "WorkerProcess.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -22,8 +23,29 @@ const char* const FailureText = "ERROR : Unhandled compiler error occurred pleas
 const char* const TimeLimitText =
     "Compilation stopped after 2 seconds: the stylesheet does not finish (an endless @while or a very large @for?)";
 
-// How long one conversion may take, worker start included.
-constexpr std::chrono::milliseconds TimeLimit{2000};
+// What one conversion may cost, worker start included: CPU time of the
+// worker, growing with the text (about ten times what libsass needs per byte),
+// so that other programs' load never stops a conversion.
+constexpr std::chrono::seconds CpuBase{2};
+constexpr std::chrono::microseconds CpuPerByte{10};
+// The wall-clock backstop for a worker that makes no progress (uses next to no
+// CPU time: blocked on a pipe, stopped): a few times the CPU budget, never
+// less than this.
+constexpr std::chrono::seconds MinBackstop{10};
+constexpr int BackstopFactor = 3;
+
+WorkerProcess::Budget budgetFor(std::size_t inputSize) {
+    WorkerProcess::Budget budget;
+    budget.cpu = CpuBase + CpuPerByte * static_cast<std::int64_t>(inputSize);
+    budget.wall = std::max<std::chrono::nanoseconds>(MinBackstop, budget.cpu * BackstopFactor);
+    return budget;
+}
+
+std::string stalledText(std::chrono::nanoseconds backstop) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(backstop).count();
+    return "Compilation stopped: the Sass compiler made no progress for " + std::to_string(seconds) +
+           " seconds (is it waiting for an @import of a pipe or device?)";
+}
 
 struct Warning {
     std::string text;
@@ -127,12 +149,13 @@ const char* compile(CompilerOptions options) {
         request.indent_type = options.indent_type;
         request.indent_width = options.indent_width;
         request.input.emplace(options.input);
+        const WorkerProcess::Budget budget = budgetFor(request.input->size());
         const std::string frame = framing::encodeRequest(request);
         request.input.reset();
         std::free(release.text);
         release.text = nullptr;
 
-        WorkerProcess::Exchange reply = worker().exchange(frame, TimeLimit);
+        WorkerProcess::Exchange reply = worker().exchange(frame, budget);
         switch (reply.outcome) {
         case WorkerProcess::Outcome::Answered: {
             const framing::Response& response = reply.response;
@@ -156,9 +179,15 @@ const char* compile(CompilerOptions options) {
         case WorkerProcess::Outcome::TimedOut:
             conversion->error = copyString(std::string(TimeLimitText));
             break;
+        case WorkerProcess::Outcome::Stalled:
+            conversion->error = copyString(stalledText(budget.wall));
+            break;
         case WorkerProcess::Outcome::Died:
             conversion->error =
                 copyString("The Sass compiler failed on this input (" + reply.detail + "). Your text is unchanged.");
+            break;
+        case WorkerProcess::Outcome::CannotRun:
+            conversion->error = copyString("The Sass compiler cannot run: " + reply.detail + ".");
             break;
         case WorkerProcess::Outcome::NotStarted:
             conversion->error = copyString("The Sass compiler cannot be started: " + reply.detail);

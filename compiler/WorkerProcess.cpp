@@ -6,14 +6,20 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 extern char** environ;
@@ -21,7 +27,28 @@ extern char** environ;
 namespace VantorCompiler {
 namespace {
 
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+using std::chrono::steady_clock;
+
 const char* const WorkerName = "vantor-compiler-worker";
+
+// The descriptors the worker finds its request and response pipes on.
+constexpr int WorkerRequestFd = 3;
+constexpr int WorkerResponseFd = 4;
+// The lowest descriptor the pipes are kept at here, so that placing them on
+// 3 and 4 in the worker never overwrites one with the other.
+constexpr int FirstFreeFd = 5;
+
+// Below this address-space limit the worker cannot start: its conversion
+// thread alone takes a 256 MiB stack.
+constexpr rlim_t WorkerAddressSpace = rlim_t(512) << 20;
+
+// How often a wait for the worker looks at its CPU clock.
+constexpr milliseconds MeterInterval{250};
+// Less CPU time than this within the backstop is no progress: a worker blocked
+// on a pipe or stopped, not one that converts slowly on a busy machine.
+constexpr milliseconds ProgressQuantum{50};
 
 // Any address inside this library, for dladdr.
 void libraryAnchor() {}
@@ -34,33 +61,13 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
-// Moves fd above the standard descriptors, so that the worker's dup2 onto 0
-// and 1 never meets a pipe end that is already there.
-int aboveStandard(int fd) {
-    if (fd > 2)
+// Moves fd to FirstFreeFd or above, close-on-exec.
+int aboveWorkerFds(int fd) {
+    if (fd >= FirstFreeFd)
         return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, FirstFreeFd);
     close(fd);
     return moved;
-}
-
-int remainingMs(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
-}
-
-// Waits until fd is ready for events or the deadline passes. False on timeout.
-bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int n = poll(&p, 1, remainingMs(deadline));
-        if (n > 0)
-            return true;
-        if (n == 0)
-            return false;
-        if (errno != EINTR)
-            return true;  // let the read or write report the problem
-    }
 }
 
 std::string describe(int status) {
@@ -73,6 +80,91 @@ std::string describe(int status) {
     if (WIFEXITED(status))
         return "exit status " + std::to_string(WEXITSTATUS(status));
     return "unknown status";
+}
+
+// The absolute path of this library's file: the loader's name for it when
+// that is absolute, else the kernel's from /proc/self/maps (a library found
+// through a relative search path has a relative name). Empty when unknown.
+std::string libraryFile() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&libraryAnchor), &info) && info.dli_fname && info.dli_fname[0] == '/')
+        return info.dli_fname;
+    const auto anchor = reinterpret_cast<std::uintptr_t>(&libraryAnchor);
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        unsigned long long from = 0, to = 0;
+        int pathAt = -1;
+        if (std::sscanf(line.c_str(), "%llx-%llx %*s %*s %*s %*s %n", &from, &to, &pathAt) < 2 || pathAt < 0)
+            continue;
+        if (anchor >= from && anchor < to && line.size() > std::size_t(pathAt) && line[std::size_t(pathAt)] == '/')
+            return line.substr(std::size_t(pathAt));
+    }
+    return {};
+}
+
+// The worker beside this library, else in ../libexec relative to it; found
+// once, as an absolute path. Empty when this library's own place is unknown.
+const std::string& installedWorker() {
+    static const std::string path = [] {
+        const std::string library = libraryFile();
+        const std::size_t slash = library.rfind('/');
+        if (slash == std::string::npos)
+            return std::string();
+        const std::string dir = library.substr(0, slash);
+        const std::string beside = dir + "/" + WorkerName;
+        const std::string installed = dir + "/../libexec/" + WorkerName;
+        return isExecutable(beside) || !isExecutable(installed) ? beside : installed;
+    }();
+    return path;
+}
+
+// The worker to start: $VANTOR_COMPILER_WORKER, else the installed one. Only
+// absolute paths: a relative one would run whatever file the current directory
+// holds under that name. False with problem set when there is none.
+bool workerPath(std::string& path, std::string& problem) {
+    if (const char* value = std::getenv("VANTOR_COMPILER_WORKER"); value && *value) {
+        path = value;
+        if (path[0] != '/') {
+            problem = "VANTOR_COMPILER_WORKER is not an absolute path: " + path;
+            return false;
+        }
+        return true;
+    }
+    path = installedWorker();
+    if (path.empty()) {
+        problem = std::string("the place of its library is unknown, so ") + WorkerName + " cannot be found";
+        return false;
+    }
+    return true;
+}
+
+// The address-space limit (ulimit -v) when it is too small for the worker, else 0.
+rlim_t smallAddressSpaceLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= WorkerAddressSpace)
+        return 0;
+    return limit.rlim_cur;
+}
+
+std::string addressSpaceProblem(rlim_t limit) {
+    return "the address-space limit (ulimit -v) of " + std::to_string(limit >> 20) +
+           " MB is too small for it to start";
+}
+
+// With SIGCHLD ignored the system reaps the worker by itself, so how it ended
+// is lost (and its pid may soon be another process's: signals go through a
+// pidfd).
+bool sigchldIgnored() {
+    struct sigaction action {};
+    if (sigaction(SIGCHLD, nullptr, &action) != 0)
+        return false;
+    return action.sa_handler == SIG_IGN || (action.sa_flags & SA_NOCLDWAIT) != 0;
+}
+
+// How a worker ended that was reaped elsewhere.
+std::string unknownEnd() {
+    return sigchldIgnored() ? "how it ended is unknown: this program ignores SIGCHLD" : "how it ended is unknown";
 }
 
 // Blocks SIGPIPE for the calling thread while it writes to a pipe whose reader
@@ -109,101 +201,181 @@ private:
 
 }  // namespace
 
+// Keeps one exchange within its budget: the worker's CPU time since the
+// exchange began, and the wall clock as a backstop for a worker that makes no
+// progress, measured from the last time its CPU clock moved on noticeably.
+class WorkerProcess::Meter {
+public:
+    Meter(const WorkerProcess& worker, Budget budget)
+        : worker_(worker), budget_(budget), start_(used()), progressAt_(steady_clock::now()) {}
+
+    enum class Wait { Ready, OverBudget, Stalled };
+
+    // Waits until fd is ready for events or the budget runs out.
+    Wait waitFor(int fd, short events) {
+        for (;;) {
+            const nanoseconds spent = used() - start_;
+            if (spent >= budget_.cpu)
+                return Wait::OverBudget;
+            const auto now = steady_clock::now();
+            if (spent - progressCpu_ >= ProgressQuantum) {
+                progressCpu_ = spent;
+                progressAt_ = now;
+            }
+            const auto deadline = progressAt_ + budget_.wall;
+            if (now >= deadline)
+                return Wait::Stalled;
+            // The worker converts on one thread, so it cannot use up what is
+            // left of its CPU budget sooner than that much wall-clock time.
+            const nanoseconds wait =
+                std::min({budget_.cpu - spent, nanoseconds(deadline - now), nanoseconds(MeterInterval)});
+            const int ms =
+                static_cast<int>(std::max<milliseconds::rep>(1, std::chrono::ceil<milliseconds>(wait).count()));
+            pollfd p{fd, events, 0};
+            const int n = poll(&p, 1, ms);
+            if (n > 0 || (n < 0 && errno != EINTR))
+                return Wait::Ready;  // let the read or write report any problem
+        }
+    }
+
+private:
+    nanoseconds used() const {
+        timespec t{};
+        if (!worker_.haveCpuClock_ || clock_gettime(worker_.cpuClock_, &t) != 0)
+            return nanoseconds(0);  // gone: the next read or write tells
+        return std::chrono::seconds(t.tv_sec) + nanoseconds(t.tv_nsec);
+    }
+
+    const WorkerProcess& worker_;
+    const Budget budget_;
+    const nanoseconds start_;
+    nanoseconds progressCpu_{0};
+    steady_clock::time_point progressAt_;
+};
+
 WorkerProcess::~WorkerProcess() {
     dropInherited();
-    if (pid_ < 0)
-        return;
-    // Closing the request pipe ends an idle worker's loop; it exits by itself.
-    closeFd(requestFd_);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    int status;
-    while (waitpid(pid_, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
-        const timespec pause{0, 1000000};
-        nanosleep(&pause, nullptr);
-    }
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    if (pid_ >= 0)
+        killWorker();
     forget();
 }
 
-std::string WorkerProcess::executablePath() {
-    if (const char* path = std::getenv("VANTOR_COMPILER_WORKER"); path && *path)
-        return path;
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&libraryAnchor), &info) || !info.dli_fname)
-        return WorkerName;
-    std::string dir = info.dli_fname;
-    const std::size_t slash = dir.rfind('/');
-    dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
-    const std::string beside = dir + "/" + WorkerName;
-    if (isExecutable(beside))
-        return beside;
-    const std::string installed = dir + "/../libexec/" + WorkerName;
-    if (isExecutable(installed))
-        return installed;
-    return beside;
-}
-
-WorkerProcess::Exchange WorkerProcess::exchange(const std::string& frame, std::chrono::milliseconds limit) {
+WorkerProcess::Exchange WorkerProcess::exchange(const std::string& frame, Budget budget) {
     Exchange result;
     dropInherited();
-    if (pid_ >= 0) {
-        // A worker that ended while idle (killed from outside, say) is replaced
-        // silently: the request has not reached it yet.
-        // ECHILD: reaped elsewhere already, e.g. with SIGCHLD ignored.
-        int status;
-        const pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_ || (r < 0 && errno == ECHILD)) {
-            pid_ = -1;
-            forget();
+    // Any way out of an exchange but a whole, well-formed reply ends the worker,
+    // an exception included: the rest of what it wrote is never read.
+    struct Discard {
+        WorkerProcess* worker;
+        ~Discard() {
+            if (worker && worker->pid_ >= 0) {
+                try {
+                    worker->stop(true);
+                } catch (...) {
+                }
+            }
         }
-    }
-    if (pid_ < 0 && !start(result.detail)) {
-        result.outcome = Outcome::NotStarted;
-        return result;
-    }
+    };
 
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    bool timedOut = false;
-    std::string payload;
-    if (!send(frame, deadline, timedOut) || !receive(payload, deadline, timedOut)) {
-        result.outcome = timedOut ? Outcome::TimedOut : Outcome::Died;
-        result.detail = stop(timedOut);
+    for (int attempt = 0;; ++attempt) {
+        // idle() forgets a worker that ended; one still running that is not
+        // idle is ended here. Either way a fresh one starts, silently.
+        if (pid_ >= 0 && !idle() && pid_ >= 0)
+            stop(true);
+        const bool fresh = pid_ < 0;
+        if (fresh && !start(result))
+            return result;
+
+        Discard discard{this};
+        const Step step = talk(frame, budget, result.response);
+        bool killedHere = false;
+        switch (step) {
+        case Step::Ok:  // answered
+            discard.worker = nullptr;
+            result.outcome = Outcome::Answered;
+            return result;
+        case Step::NotTaken: {
+            // It ended, or stopped reading, before it had the whole request:
+            // the text did not cause it.
+            const std::string how = stop(false, &killedHere);
+            if (!fresh && attempt == 0)
+                continue;  // ended while idle: once more with a fresh worker
+            result.outcome = Outcome::CannotRun;
+            if (const rlim_t limit = smallAddressSpaceLimit())
+                result.detail = addressSpaceProblem(limit);
+            else if (killedHere)
+                result.detail = "its process stopped reading the text";
+            else
+                result.detail = "its process ended before it read the text (" + how + ")";
+            return result;
+        }
+        case Step::Ended:
+            result.outcome = Outcome::Died;
+            result.detail = stop(false);
+            return result;
+        case Step::OverBudget:
+            result.outcome = Outcome::TimedOut;
+            return result;
+        case Step::Stalled:
+            result.outcome = Outcome::Stalled;
+            return result;
+        case Step::Malformed:
+            result.outcome = Outcome::Died;
+            result.detail = "an unreadable reply";
+            return result;
+        }
         return result;
     }
-    if (!framing::decodeResponse(reinterpret_cast<const unsigned char*>(payload.data()), payload.size(),
-                                 result.response)) {
-        stop(true);
-        result.outcome = Outcome::Died;
-        result.detail = "an unreadable reply";
-        return result;
-    }
-    result.outcome = Outcome::Answered;
-    return result;
 }
 
-bool WorkerProcess::start(std::string& detail) {
-    const std::string path = executablePath();
+bool WorkerProcess::start(Exchange& result) {
+    std::string path;
+    if (!workerPath(path, result.detail)) {
+        result.outcome = Outcome::NotStarted;
+        return false;
+    }
+    const auto fail = [&](int error) {
+        const rlim_t limit = smallAddressSpaceLimit();
+        if (error == ENOMEM && limit) {
+            result.outcome = Outcome::CannotRun;
+            result.detail = addressSpaceProblem(limit);
+        } else {
+            result.outcome = Outcome::NotStarted;
+            result.detail = path + ": " + std::strerror(error);
+        }
+        return false;
+    };
+
     int request[2];
     int response[2];
-    if (pipe2(request, O_CLOEXEC) != 0) {
-        detail = path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (pipe2(request, O_CLOEXEC) != 0)
+        return fail(errno);
     if (pipe2(response, O_CLOEXEC) != 0) {
-        detail = path + ": " + std::strerror(errno);
+        const int error = errno;
         close(request[0]);
         close(request[1]);
-        return false;
+        return fail(error);
     }
     for (int* fd : {&request[0], &request[1], &response[0], &response[1]})
-        *fd = aboveStandard(*fd);
+        *fd = aboveWorkerFds(*fd);
+    if (std::min({request[0], request[1], response[0], response[1]}) < 0) {
+        const int error = errno;
+        for (int fd : {request[0], request[1], response[0], response[1]})
+            if (fd >= 0)
+                close(fd);
+        return fail(error);
+    }
 
+    // The worker gets its two pipes on 3 and 4, /dev/null as standard input and
+    // output (so nothing printed there can reach the protocol), the program's
+    // standard error, and nothing else the program has open.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, request[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, response[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, request[0], WorkerRequestFd);
+    posix_spawn_file_actions_adddup2(&actions, response[1], WorkerResponseFd);
+    posix_spawn_file_actions_addclosefrom_np(&actions, FirstFreeFd);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // The caller may have blocked or ignored signals; the worker starts clean.
@@ -227,61 +399,50 @@ bool WorkerProcess::start(std::string& detail) {
     if (rc != 0) {
         close(request[1]);
         close(response[0]);
-        detail = path + ": " + std::strerror(rc);
-        return false;
+        return fail(rc);
     }
     pid_ = pid;
+    // A handle on the worker that never names another process, even after the
+    // system reaped it behind this library's back (SIGCHLD ignored).
+    pidFd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     owner_ = getpid();
     requestFd_ = request[1];
     responseFd_ = response[0];
+    haveCpuClock_ = clock_getcpuclockid(pid_, &cpuClock_) == 0;
     fcntl(requestFd_, F_SETFL, fcntl(requestFd_, F_GETFL) | O_NONBLOCK);
     fcntl(responseFd_, F_SETFL, fcntl(responseFd_, F_GETFL) | O_NONBLOCK);
     return true;
 }
 
-std::string WorkerProcess::stop(bool killNow) {
-    closeFd(requestFd_);
-    closeFd(responseFd_);
-    int status = 0;
-    if (!killNow) {
-        // The worker closed its pipe, so it is on its way out: give it a moment
-        // to end by itself and so report its own signal or exit status.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-        for (;;) {
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || (r < 0 && errno != EINTR)) {
-                pid_ = -1;
-                forget();
-                return describe(status);
-            }
-            if (std::chrono::steady_clock::now() >= deadline)
-                break;
-            const timespec pause{0, 1000000};
-            nanosleep(&pause, nullptr);
-        }
-    }
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    forget();
-    return describe(status);
-}
-
-void WorkerProcess::forget() {
-    closeFd(requestFd_);
-    closeFd(responseFd_);
-    pid_ = -1;
-    owner_ = -1;
-}
-
-void WorkerProcess::dropInherited() {
-    // After a fork the child holds copies of the parent's pipes to the parent's
-    // worker: close the copies, leave the worker to its parent, start afresh.
-    if (pid_ >= 0 && owner_ != getpid())
+bool WorkerProcess::idle() {
+    // Ended while idle (killed from outside, say). ECHILD: reaped elsewhere.
+    int status;
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_ || (r < 0 && errno == ECHILD)) {
         forget();
+        return false;
+    }
+    // An idle worker has nothing to say: anything readable now, bytes or the
+    // end of its pipe, would be taken for the next answer.
+    pollfd p{responseFd_, POLLIN, 0};
+    return poll(&p, 1, 0) == 0;
 }
 
-bool WorkerProcess::send(const std::string& frame, std::chrono::steady_clock::time_point deadline, bool& timedOut) {
+WorkerProcess::Step WorkerProcess::talk(const std::string& frame, Budget budget, framing::Response& response) {
+    Meter meter(*this, budget);
+    Step step = send(frame, meter);
+    if (step != Step::Ok)
+        return step;
+    std::string payload;
+    step = receive(payload, meter);
+    if (step != Step::Ok)
+        return step;
+    if (!framing::decodeResponse(reinterpret_cast<const unsigned char*>(payload.data()), payload.size(), response))
+        return Step::Malformed;
+    return Step::Ok;
+}
+
+WorkerProcess::Step WorkerProcess::send(const std::string& frame, Meter& meter) {
     SigpipeBlock block;
     const char* data = frame.data();
     std::size_t left = frame.size();
@@ -295,60 +456,132 @@ bool WorkerProcess::send(const std::string& frame, std::chrono::steady_clock::ti
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            if (!waitFor(requestFd_, POLLOUT, deadline)) {
-                timedOut = true;
-                return false;
+            switch (meter.waitFor(requestFd_, POLLOUT)) {
+            case Meter::Wait::Ready:
+                continue;
+            case Meter::Wait::OverBudget:
+                return Step::OverBudget;
+            case Meter::Wait::Stalled:
+                return Step::Stalled;
             }
-            continue;
         }
         block.raised = n < 0 && errno == EPIPE;
-        return false;
+        return Step::NotTaken;  // the worker closed its end before taking it all
     }
-    return true;
+    return Step::Ok;
 }
 
-bool WorkerProcess::receive(std::string& payload, std::chrono::steady_clock::time_point deadline, bool& timedOut) {
+WorkerProcess::Step WorkerProcess::receive(std::string& payload, Meter& meter) {
     unsigned char header[framing::HeaderSize];
-    std::size_t got = 0;
-    std::size_t size = 0;
-    bool haveHeader = false;
+    std::size_t headerGot = 0;
+    std::size_t announced = 0;
+    // The payload grows with what arrives, never ahead of it from the header.
+    char chunk[64 * 1024];
     for (;;) {
         char* into;
         std::size_t want;
-        if (!haveHeader) {
-            into = reinterpret_cast<char*>(header) + got;
-            want = framing::HeaderSize - got;
+        if (headerGot < framing::HeaderSize) {
+            into = reinterpret_cast<char*>(header) + headerGot;
+            want = framing::HeaderSize - headerGot;
         } else {
-            if (got == size)
-                return true;
-            into = &payload[got];
-            want = size - got;
+            if (payload.size() == announced)
+                return Step::Ok;
+            into = chunk;
+            want = std::min(sizeof chunk, announced - payload.size());
         }
         const ssize_t n = read(responseFd_, into, want);
         if (n > 0) {
-            got += static_cast<std::size_t>(n);
-            if (!haveHeader && got == framing::HeaderSize) {
-                const std::uint32_t announced = framing::payloadLength(header);
-                if (announced > framing::MaxPayload)
-                    return false;
-                size = announced;
-                payload.resize(size);
-                got = 0;
-                haveHeader = true;
+            if (headerGot < framing::HeaderSize) {
+                headerGot += static_cast<std::size_t>(n);
+                if (headerGot == framing::HeaderSize) {
+                    const std::uint32_t length = framing::payloadLength(header);
+                    if (length > framing::MaxPayload)
+                        return Step::Malformed;
+                    announced = length;
+                }
+            } else {
+                payload.append(chunk, static_cast<std::size_t>(n));
             }
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            if (!waitFor(responseFd_, POLLIN, deadline)) {
-                timedOut = true;
-                return false;
+            switch (meter.waitFor(responseFd_, POLLIN)) {
+            case Meter::Wait::Ready:
+                continue;
+            case Meter::Wait::OverBudget:
+                return Step::OverBudget;
+            case Meter::Wait::Stalled:
+                return Step::Stalled;
             }
-            continue;
         }
-        return false;  // end of file: the worker is gone
+        if (n == 0 && headerGot == 0) {
+            // Gone without a word: had it taken the whole request?
+            int unread = 0;
+            if (ioctl(requestFd_, FIONREAD, &unread) == 0 && unread > 0)
+                return Step::NotTaken;
+        }
+        return Step::Ended;
     }
+}
+
+std::string WorkerProcess::stop(bool killNow, bool* killedHere) {
+    closeFd(requestFd_);
+    closeFd(responseFd_);
+    int status = 0;
+    if (killedHere)
+        *killedHere = false;
+    if (pid_ < 0) {
+        forget();
+        return "unknown status";
+    }
+    if (!killNow) {
+        // The worker closed its pipe, so it is on its way out: give it a moment
+        // to end by itself and so report its own signal or exit status.
+        const auto deadline = steady_clock::now() + milliseconds(500);
+        for (;;) {
+            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_ || (r < 0 && errno != EINTR)) {
+                const bool known = r == pid_;
+                forget();
+                return known ? describe(status) : unknownEnd();
+            }
+            if (steady_clock::now() >= deadline)
+                break;
+            const timespec pause{0, 1000000};
+            nanosleep(&pause, nullptr);
+        }
+        if (killedHere)
+            *killedHere = true;
+    }
+    killWorker();
+    pid_t r;
+    while ((r = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    forget();
+    return r == pid_ ? describe(status) : unknownEnd();
+}
+
+void WorkerProcess::killWorker() {
+    if (pidFd_ < 0 || syscall(SYS_pidfd_send_signal, pidFd_, SIGKILL, nullptr, 0) != 0)
+        kill(pid_, SIGKILL);
+}
+
+void WorkerProcess::forget() {
+    closeFd(requestFd_);
+    closeFd(responseFd_);
+    closeFd(pidFd_);
+    pid_ = -1;
+    owner_ = -1;
+    haveCpuClock_ = false;
+}
+
+void WorkerProcess::dropInherited() {
+    // After a fork the child holds copies of the parent's pipes to the parent's
+    // worker: close the copies, leave the worker to its parent, start afresh.
+    if (pid_ >= 0 && owner_ != getpid())
+        forget();
 }
 
 }  // namespace VantorCompiler

@@ -1,11 +1,13 @@
 // vantor-compiler-worker: runs libsass for Vantor.Compiler, out of the program's way.
 //
-// Started by the library with the request pipe on fd 0, the response pipe on
-// fd 1 and the program's pid as the only argument. Works in the program's
-// current directory, followed before every conversion. Serves one conversion at a
-// time until the request pipe closes. libsass may loop forever, exhaust memory
-// or crash on some inputs; the library times out or reaps this process then,
-// so here nothing is guarded beyond keeping each failure inside this process.
+// Started by the library with the request pipe on fd 3, the response pipe on
+// fd 4, /dev/null as standard input and output, and the program's pid as the
+// only argument. Works in the program's current directory, followed before
+// every conversion. Serves one conversion at a time until the request pipe
+// closes, and ends when the program's process ends. libsass may loop forever,
+// exhaust memory or crash on some inputs; the library times out or reaps this
+// process then, so here nothing is guarded beyond keeping each failure inside
+// this process.
 #include "Framing.h"
 #include "SourceScan.h"
 #include "StderrParser.h"
@@ -16,11 +18,13 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +60,7 @@ using namespace VantorCompiler;
 using namespace VantorCompiler::framing;
 
 constexpr std::size_t StackSize = std::size_t(256) << 20;
+constexpr std::size_t WatchStackSize = std::size_t(256) << 10;
 constexpr rlim_t AddressSpaceLimit = rlim_t(2) << 30;
 constexpr int Precision = 10;
 
@@ -67,8 +72,11 @@ const Sass_Output_Style StyleTable[4] = {
     SASS_STYLE_COMPRESSED,
 };
 
-int requestFd = -1;
-int responseFd = -1;
+// The pipes from and to the library.
+const int requestFd = 3;
+const int responseFd = 4;
+pid_t program = -1;
+int programFd = -1;  // a pidfd of the program, or -1
 // The program's working directory, which it may change while the worker runs.
 std::string programCwd;
 
@@ -421,14 +429,60 @@ void* serve(void*) {
     }
 }
 
+// Ends this process with the program's: a pidfd of the program turns
+// readable when its last thread has ended. Not PR_SET_PDEATHSIG, which fires
+// when the thread that started the worker ends. Where pidfds are not to be
+// had, the parent is looked at a few times a second instead.
+void* watchProgram(void*) {
+    for (;;) {
+        if (programFd >= 0) {
+            pollfd p{programFd, POLLIN, 0};
+            if (poll(&p, 1, -1) > 0)
+                break;
+        } else {
+            const timespec pause{0, 200000000};
+            nanosleep(&pause, nullptr);
+            if (getppid() != program)
+                break;
+        }
+    }
+    raise(SIGKILL);
+    return nullptr;
+}
+
+bool startThread(void* (*run)(void*), std::size_t stackSize) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, stackSize);
+    pthread_t thread;
+    const bool started = pthread_create(&thread, &attr, run, nullptr) == 0;
+    pthread_attr_destroy(&attr);
+    if (started)
+        pthread_detach(thread);
+    return started;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Die with the program; if it is already gone, there is no one to serve.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (argc < 2 || getppid() != static_cast<pid_t>(std::strtol(argv[1], nullptr, 10)))
+    // Only the program that started it, while it lives: a pidfd opened before
+    // the parent is checked is the parent's own.
+    if (argc < 2)
         return 1;
+    program = static_cast<pid_t>(std::strtol(argv[1], nullptr, 10));
+    if (program <= 1)
+        return 1;
+    programFd = static_cast<int>(syscall(SYS_pidfd_open, program, 0));
+    if (getppid() != program)
+        return 1;
+    if (programFd >= 0)
+        fcntl(programFd, F_SETFD, FD_CLOEXEC);
     programCwd = std::string("/proc/") + argv[1] + "/cwd";
+
+    // A crash of libsass is reported from its signal; a core file would only
+    // fill the program's directory and slow the answer.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
 
 #if !defined(VANTOR_WORKER_ASAN)
     // Runaway stylesheets make libsass fail with "Unable to allocate memory"
@@ -438,26 +492,23 @@ int main(int argc, char** argv) {
     setrlimit(RLIMIT_AS, &limit);
 #endif
 
-    // Keep the pipes off the standard descriptors: libsass writes warnings to the
-    // standard streams, and an @import of /dev/stdin must not read requests.
-    requestFd = fcntl(0, F_DUPFD_CLOEXEC, 3);
-    responseFd = fcntl(1, F_DUPFD_CLOEXEC, 3);
-    if (requestFd < 0 || responseFd < 0)
+    // The pipes are on 3 and 4, off the standard descriptors: libsass writes
+    // to the standard streams, and an @import of /dev/stdin must not read
+    // requests. Nothing started from here inherits them.
+    if (fcntl(requestFd, F_SETFD, FD_CLOEXEC) != 0 || fcntl(responseFd, F_SETFD, FD_CLOEXEC) != 0)
         return 1;
-    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (null >= 0) {
-        dup2(null, 0);
-        close(null);
-    }
-    dup2(2, 1);
     signal(SIGPIPE, SIG_IGN);
 
     // One arena, the main one, as libsass has inside the program: a thread of
     // its own would otherwise get a separate mmap'd arena, which is slower.
     mallopt(M_ARENA_MAX, 1);
 
+    if (!startThread(watchProgram, WatchStackSize))
+        return 1;
     // libsass recurses once per nesting level; a large stack lets deep but
-    // finite stylesheets convert.
+    // finite stylesheets convert. Without the address space for it (a small
+    // ulimit -v) the worker cannot run; the library sees it end before it read
+    // the request and says so.
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, StackSize);

@@ -6,9 +6,17 @@
 // conversion and kept; it follows the program's current working directory
 // at every conversion, so relative @imports resolve as they would in the
 // program. A conversion that
-// runs longer than 2 seconds, or that crashes libsass, costs only the worker:
-// compile() returns null, error() explains, and the next conversion starts a
-// fresh worker.
+// uses more than 2 seconds of the worker's CPU time (plus 10 microseconds per
+// byte of text, so large stylesheets get their due), one that makes no
+// progress for a long while (an @import of a named pipe), or one that crashes
+// libsass costs only the worker: compile() returns null, error() explains,
+// and the next conversion starts a fresh worker. The CPU time counts the
+// worker's own work only, so a busy machine never stops a conversion. The
+// worker ends with the program's process; the program's exit does not wait
+// for it.
+//
+// The functions are for one thread at a time, as the program calls them from
+// its user-interface thread: nothing in the library is locked.
 //
 // Calling order, once per conversion: compile(), then error(), error_line(),
 // error_column(), error_file() and the warning_*() functions as often as
@@ -77,10 +85,15 @@ VANTOR_COMPILER_API const char* compile(CompilerOptions options);
 // such as range media queries, and the usual way round it), else the
 // library's for a @use or @forward refused ("@use is not supported here:
 // ...", at the rule, or at 0 for one from an imported file), for a conversion
-// stopped at the time limit ("Compilation stopped after 2
-// seconds: ..."), for a crash of the compiler ("The Sass compiler failed on
-// this input (SIGSEGV). Your text is unchanged.") or for a worker that cannot
-// be started (naming its path and the system's reason).
+// stopped at the CPU-time limit ("Compilation stopped after 2 seconds: ..."),
+// for one that made no progress ("Compilation stopped: the Sass compiler made
+// no progress for 10 seconds ..."), for a crash of the compiler ("The Sass
+// compiler failed on this input (SIGSEGV). Your text is unchanged."), for a
+// worker that cannot run here whatever the text ("The Sass compiler cannot
+// run: ..." with the reason, such as a too small address-space limit) or for
+// a worker that cannot be started (naming its path and the system's reason).
+// With SIGCHLD ignored the system reaps the worker by itself, so a crash is
+// reported without its signal.
 VANTOR_COMPILER_API const char* error();
 
 // libsass's 1-based line and column of the live conversion's Sass error; 0 when
