@@ -17,7 +17,7 @@ case "$mode" in
   *) echo "usage: bash scripts/dev.sh run|test|bench|fuzz [SECONDS]" >&2; exit 2 ;;
 esac
 
-packages=(cmake ninja-build g++ pkg-config libsass-dev qt6-base-dev fonts-dejavu-core python3)
+packages=(cmake ninja-build g++ pkg-config libsass-dev libmimalloc-dev qt6-base-dev fonts-dejavu-core python3)
 [ "$mode" != fuzz ] || packages+=(clang libclang-rt-14-dev)
 
 missing=()
