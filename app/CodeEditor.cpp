@@ -7,6 +7,9 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
+#include <iterator>
+
 namespace pelorin {
 
 CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
@@ -22,33 +25,52 @@ int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
 
 void CodeEditor::replaceChangedText(const QString& text) {
     QTextDocument& document = *this->document();
-    const QString current = documentText(document);
+    if (placedDocument != &document) {
+        // Any edit but our own makes the kept text stale.
+        connect(&document, &QTextDocument::contentsChanged, this, [this, &document] {
+            if (!placing && placedDocument == &document)
+                placedTextValid = false;
+        });
+        placedDocument = &document;
+        placedTextValid = false;
+    }
+    // Reading the document's text costs as much as the comparison; what this
+    // function put there last is kept instead, as long as nothing else edited it.
+    const QString current = placedTextValid ? placedText : documentText(document);
     const QString wanted = normalizedLineBreaks(text);
     const qsizetype currentSize = current.size();
     const qsizetype wantedSize = wanted.size();
     const qsizetype shorter = qMin(currentSize, wantedSize);
+    const char16_t* const was = reinterpret_cast<const char16_t*>(current.constData());
+    const char16_t* const now = reinterpret_cast<const char16_t*>(wanted.constData());
 
-    qsizetype prefix = 0;
-    while (prefix < shorter && current.at(prefix) == wanted.at(prefix))
-        ++prefix;
-    if (prefix == currentSize && prefix == wantedSize)
+    qsizetype prefix = std::mismatch(was, was + shorter, now).first - was;
+    if (prefix == currentSize && prefix == wantedSize) {
+        placedText = current;
+        placedTextValid = true;
         return;
+    }
     // Never keep half of a surrogate pair.
-    if (prefix > 0 && current.at(prefix - 1).isHighSurrogate())
+    if (prefix > 0 && QChar::isHighSurrogate(was[prefix - 1]))
         --prefix;
-    qsizetype suffix = 0;
-    while (suffix < shorter - prefix && current.at(currentSize - 1 - suffix) == wanted.at(wantedSize - 1 - suffix))
-        ++suffix;
-    if (suffix > 0 && current.at(currentSize - suffix).isLowSurrogate())
+    const auto tail = std::mismatch(std::make_reverse_iterator(was + currentSize),
+                                    std::make_reverse_iterator(was + prefix + (currentSize - shorter)),
+                                    std::make_reverse_iterator(now + wantedSize));
+    qsizetype suffix = tail.first - std::make_reverse_iterator(was + currentSize);
+    if (suffix > 0 && QChar::isLowSurrogate(was[currentSize - suffix]))
         --suffix;
 
     const bool undo = document.isUndoRedoEnabled();
     document.setUndoRedoEnabled(false);
+    placing = true;
     QTextCursor cursor(&document);
     cursor.setPosition(int(prefix));
     cursor.setPosition(int(currentSize - suffix), QTextCursor::KeepAnchor);
     cursor.insertText(wanted.mid(prefix, wantedSize - suffix - prefix));
+    placing = false;
     document.setUndoRedoEnabled(undo);
+    placedText = wanted;
+    placedTextValid = true;
 }
 
 void CodeEditor::updateGutterWidth() {

@@ -3,6 +3,7 @@
 #include "SyntaxColors.h"
 
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTextCursor>
 
 namespace pelorin {
@@ -61,6 +62,12 @@ private:
     SyntaxColors scheme;
     LineNumberGutter* gutter = nullptr;
     QTextCursor errorCursor;  // at the marked line's start; null when none
+    // The text replaceChangedText() left in placedDocument, valid until any
+    // other edit of that document.
+    QString placedText;
+    QPointer<const QTextDocument> placedDocument;
+    bool placedTextValid = false;
+    bool placing = false;
 };
 
 }  // namespace pelorin

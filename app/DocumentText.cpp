@@ -26,21 +26,30 @@ QString documentText(const QTextDocument& document) {
 }
 
 QString normalizedLineBreaks(const QString& text) {
-    QString result;
-    result.reserve(text.size());
+    const char16_t* const data = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c == u'\r') {
-            if (i + 1 < n && text.at(i + 1) == u'\n')
-                ++i;
-            result.append(u'\n');
-        } else if (isDocumentLineBreak(c)) {
-            result.append(u'\n');
-        } else {
-            result.append(QChar(c));
-        }
+    const auto isBreak = [](char16_t c) { return c == u'\r' || isDocumentLineBreak(c); };
+    qsizetype i = 0;
+    while (i < n && !isBreak(data[i]))
+        ++i;
+    // The usual case, libsass's output among it: nothing to change, no copy.
+    if (i == n)
+        return text;
+
+    QString result;
+    result.reserve(n);
+    qsizetype run = 0;  // start of the text not yet appended
+    for (; i < n; ++i) {
+        const char16_t c = data[i];
+        if (!isBreak(c))
+            continue;
+        result.append(QStringView(data + run, i - run));
+        result.append(u'\n');
+        if (c == u'\r' && i + 1 < n && data[i + 1] == u'\n')
+            ++i;
+        run = i + 1;
     }
+    result.append(QStringView(data + run, n - run));
     return result;
 }
 
