@@ -8,9 +8,37 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 namespace pelorin {
+
+namespace {
+
+// Whole blocks go through memcmp, which is vectorised; only the block that
+// differs is searched unit by unit.
+constexpr qsizetype CompareBlock = 2048;
+
+// Length of the common start of a and b, at most n units.
+qsizetype commonPrefix(const char16_t* a, const char16_t* b, qsizetype n) {
+    qsizetype i = 0;
+    while (i + CompareBlock <= n && std::memcmp(a + i, b + i, CompareBlock * sizeof(char16_t)) == 0)
+        i += CompareBlock;
+    return std::mismatch(a + i, a + n, b + i).first - a;
+}
+
+// Length of the common end of the texts ending at aEnd and bEnd, at most n units.
+qsizetype commonSuffix(const char16_t* aEnd, const char16_t* bEnd, qsizetype n) {
+    qsizetype i = 0;
+    while (i + CompareBlock <= n &&
+           std::memcmp(aEnd - i - CompareBlock, bEnd - i - CompareBlock, CompareBlock * sizeof(char16_t)) == 0)
+        i += CompareBlock;
+    const auto tail = std::mismatch(std::make_reverse_iterator(aEnd - i), std::make_reverse_iterator(aEnd - n),
+                                    std::make_reverse_iterator(bEnd - i));
+    return i + (tail.first - std::make_reverse_iterator(aEnd - i));
+}
+
+}  // namespace
 
 CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     : QPlainTextEdit(parent), scheme(colors), gutter(new LineNumberGutter(this)) {
@@ -44,7 +72,7 @@ void CodeEditor::replaceChangedText(const QString& text) {
     const char16_t* const was = reinterpret_cast<const char16_t*>(current.constData());
     const char16_t* const now = reinterpret_cast<const char16_t*>(wanted.constData());
 
-    qsizetype prefix = std::mismatch(was, was + shorter, now).first - was;
+    qsizetype prefix = commonPrefix(was, now, shorter);
     if (prefix == currentSize && prefix == wantedSize) {
         placedText = current;
         placedTextValid = true;
@@ -53,10 +81,7 @@ void CodeEditor::replaceChangedText(const QString& text) {
     // Never keep half of a surrogate pair.
     if (prefix > 0 && QChar::isHighSurrogate(was[prefix - 1]))
         --prefix;
-    const auto tail = std::mismatch(std::make_reverse_iterator(was + currentSize),
-                                    std::make_reverse_iterator(was + prefix + (currentSize - shorter)),
-                                    std::make_reverse_iterator(now + wantedSize));
-    qsizetype suffix = tail.first - std::make_reverse_iterator(was + currentSize);
+    qsizetype suffix = commonSuffix(was + currentSize, now + wantedSize, shorter - prefix);
     if (suffix > 0 && QChar::isLowSurrogate(was[currentSize - suffix]))
         --suffix;
 

@@ -2,6 +2,9 @@
 
 #include <QTextDocument>
 
+#include <algorithm>
+#include <iterator>
+
 namespace pelorin {
 
 bool isDocumentLineBreak(char16_t c) {
@@ -16,25 +19,36 @@ bool isDocumentLineBreak(char16_t c) {
     }
 }
 
+namespace {
+
+// Every document line break lies at or above U+2028: one comparison settles
+// nearly every character.
+inline bool isLineBreakAtOrAbove2028(char16_t c) { return c >= QChar::LineSeparator && isDocumentLineBreak(c); }
+
+// What normalizedLineBreaks() turns into '\n'.
+constexpr char16_t FoldedBreaks[] = {u'\r', QChar::ParagraphSeparator, QChar::LineSeparator, 0xfdd0, 0xfdd1};
+
+}  // namespace
+
 QString documentText(const QTextDocument& document) {
     QString text = document.toRawText();
-    for (QChar& c : text) {
-        if (isDocumentLineBreak(c.unicode()))
-            c = u'\n';
-    }
+    char16_t* const begin = reinterpret_cast<char16_t*>(text.data());
+    std::replace_if(begin, begin + text.size(), isLineBreakAtOrAbove2028, u'\n');
     return text;
 }
 
 QString normalizedLineBreaks(const QString& text) {
     const char16_t* const data = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
-    const auto isBreak = [](char16_t c) { return c == u'\r' || isDocumentLineBreak(c); };
+    const auto isBreak = [](char16_t c) { return c == u'\r' || isLineBreakAtOrAbove2028(c); };
+    // The usual case, libsass's output among it: nothing to change, no copy.
+    const bool anyBreak = std::any_of(std::begin(FoldedBreaks), std::end(FoldedBreaks),
+                                      [&text](char16_t c) { return text.contains(QChar(c)); });
+    if (!anyBreak)
+        return text;
     qsizetype i = 0;
     while (i < n && !isBreak(data[i]))
         ++i;
-    // The usual case, libsass's output among it: nothing to change, no copy.
-    if (i == n)
-        return text;
 
     QString result;
     result.reserve(n);
