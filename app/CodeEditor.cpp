@@ -19,7 +19,38 @@
 
 #include <cmath>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
 namespace pelorin {
+
+namespace {
+
+// Whole blocks go through memcmp, which is vectorised; only the block that
+// differs is searched unit by unit.
+constexpr qsizetype CompareBlock = 2048;
+
+// Length of the common start of a and b, at most n units.
+qsizetype commonPrefix(const char16_t* a, const char16_t* b, qsizetype n) {
+    qsizetype i = 0;
+    while (i + CompareBlock <= n && std::memcmp(a + i, b + i, CompareBlock * sizeof(char16_t)) == 0)
+        i += CompareBlock;
+    return std::mismatch(a + i, a + n, b + i).first - a;
+}
+
+// Length of the common end of the texts ending at aEnd and bEnd, at most n units.
+qsizetype commonSuffix(const char16_t* aEnd, const char16_t* bEnd, qsizetype n) {
+    qsizetype i = 0;
+    while (i + CompareBlock <= n &&
+           std::memcmp(aEnd - i - CompareBlock, bEnd - i - CompareBlock, CompareBlock * sizeof(char16_t)) == 0)
+        i += CompareBlock;
+    const auto tail = std::mismatch(std::make_reverse_iterator(aEnd - i), std::make_reverse_iterator(aEnd - n),
+                                    std::make_reverse_iterator(bEnd - i));
+    return i + (tail.first - std::make_reverse_iterator(aEnd - i));
+}
+
+}  // namespace
 
 CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     : QPlainTextEdit(parent), scheme(colors), gutter(new LineNumberGutter(this)) {
@@ -37,33 +68,49 @@ int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
 
 void CodeEditor::replaceChangedText(const QString& text) {
     QTextDocument& document = *this->document();
-    const QString current = documentText(document);
+    if (placedDocument != &document) {
+        // Any edit but our own makes the kept text stale.
+        connect(&document, &QTextDocument::contentsChanged, this, [this, &document] {
+            if (!placing && placedDocument == &document)
+                placedTextValid = false;
+        });
+        placedDocument = &document;
+        placedTextValid = false;
+    }
+    // Reading the document's text costs as much as the comparison; what this
+    // function put there last is kept instead, as long as nothing else edited it.
+    const QString current = placedTextValid ? placedText : documentText(document);
     const QString wanted = normalizedLineBreaks(text);
     const qsizetype currentSize = current.size();
     const qsizetype wantedSize = wanted.size();
     const qsizetype shorter = qMin(currentSize, wantedSize);
+    const char16_t* const was = reinterpret_cast<const char16_t*>(current.constData());
+    const char16_t* const now = reinterpret_cast<const char16_t*>(wanted.constData());
 
-    qsizetype prefix = 0;
-    while (prefix < shorter && current.at(prefix) == wanted.at(prefix))
-        ++prefix;
-    if (prefix == currentSize && prefix == wantedSize)
+    qsizetype prefix = commonPrefix(was, now, shorter);
+    if (prefix == currentSize && prefix == wantedSize) {
+        placedText = current;
+        placedTextValid = true;
         return;
+    }
     // Never keep half of a surrogate pair.
-    if (prefix > 0 && current.at(prefix - 1).isHighSurrogate())
+    if (prefix > 0 && QChar::isHighSurrogate(was[prefix - 1]))
         --prefix;
-    qsizetype suffix = 0;
-    while (suffix < shorter - prefix && current.at(currentSize - 1 - suffix) == wanted.at(wantedSize - 1 - suffix))
-        ++suffix;
-    if (suffix > 0 && current.at(currentSize - suffix).isLowSurrogate())
+    qsizetype suffix = commonSuffix(was + currentSize, now + wantedSize, shorter - prefix);
+    if (suffix > 0 && QChar::isLowSurrogate(was[currentSize - suffix]))
         --suffix;
 
     const bool undo = document.isUndoRedoEnabled();
     document.setUndoRedoEnabled(false);
+    placing = true;
     QTextCursor cursor(&document);
     cursor.setPosition(int(prefix));
     cursor.setPosition(int(currentSize - suffix), QTextCursor::KeepAnchor);
     cursor.insertText(wanted.mid(prefix, wantedSize - suffix - prefix));
+    placing = false;
     document.setUndoRedoEnabled(undo);
+    placedText = wanted;
+    placedTextValid = true;
 }
 
 void CodeEditor::updateGutterWidth() {

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QList>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTextCursor>
 #include <QTextEdit>
 
@@ -143,6 +144,13 @@ private:
     bool holdingPlace = false;
     Place heldPlace;
     WarningMarks warnings{this};
+
+    // The text replaceChangedText() left in placedDocument, valid until any
+    // other edit of that document.
+    QString placedText;
+    QPointer<const QTextDocument> placedDocument;
+    bool placedTextValid = false;
+    bool placing = false;
 };
 
 }  // namespace pelorin

@@ -2,6 +2,9 @@
 
 #include <QTextDocument>
 
+#include <algorithm>
+#include <iterator>
+
 namespace pelorin {
 
 bool isDocumentLineBreak(char16_t c) {
@@ -16,31 +19,51 @@ bool isDocumentLineBreak(char16_t c) {
     }
 }
 
+namespace {
+
+// Every document line break lies at or above U+2028: one comparison settles
+// nearly every character.
+inline bool isLineBreakAtOrAbove2028(char16_t c) { return c >= QChar::LineSeparator && isDocumentLineBreak(c); }
+
+// What normalizedLineBreaks() turns into '\n'.
+constexpr char16_t FoldedBreaks[] = {u'\r', QChar::ParagraphSeparator, QChar::LineSeparator, 0xfdd0, 0xfdd1};
+
+}  // namespace
+
 QString documentText(const QTextDocument& document) {
     QString text = document.toRawText();
-    for (QChar& c : text) {
-        if (isDocumentLineBreak(c.unicode()))
-            c = u'\n';
-    }
+    char16_t* const begin = reinterpret_cast<char16_t*>(text.data());
+    std::replace_if(begin, begin + text.size(), isLineBreakAtOrAbove2028, u'\n');
     return text;
 }
 
 QString normalizedLineBreaks(const QString& text) {
-    QString result;
-    result.reserve(text.size());
+    const char16_t* const data = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c == u'\r') {
-            if (i + 1 < n && text.at(i + 1) == u'\n')
-                ++i;
-            result.append(u'\n');
-        } else if (isDocumentLineBreak(c)) {
-            result.append(u'\n');
-        } else {
-            result.append(QChar(c));
-        }
+    const auto isBreak = [](char16_t c) { return c == u'\r' || isLineBreakAtOrAbove2028(c); };
+    // The usual case, libsass's output among it: nothing to change, no copy.
+    const bool anyBreak = std::any_of(std::begin(FoldedBreaks), std::end(FoldedBreaks),
+                                      [&text](char16_t c) { return text.contains(QChar(c)); });
+    if (!anyBreak)
+        return text;
+    qsizetype i = 0;
+    while (i < n && !isBreak(data[i]))
+        ++i;
+
+    QString result;
+    result.reserve(n);
+    qsizetype run = 0;  // start of the text not yet appended
+    for (; i < n; ++i) {
+        const char16_t c = data[i];
+        if (!isBreak(c))
+            continue;
+        result.append(QStringView(data + run, i - run));
+        result.append(u'\n');
+        if (c == u'\r' && i + 1 < n && data[i + 1] == u'\n')
+            ++i;
+        run = i + 1;
     }
+    result.append(QStringView(data + run, n - run));
     return result;
 }
 

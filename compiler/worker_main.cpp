@@ -16,6 +16,10 @@
 
 #include <sass.h>
 
+#if defined(VANTOR_WORKER_MIMALLOC)
+#include <mimalloc.h>
+#endif
+
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -33,6 +37,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +56,37 @@
 // signals instead of printing a report of its own.
 extern "C" const char* __asan_default_options() {
     return "handle_segv=0:handle_sigbus=0:handle_abort=0";
+}
+#endif
+
+#if defined(VANTOR_WORKER_MIMALLOC)
+// mimalloc's own operator new aborts the process when memory runs out, which
+// at the address-space cap would turn a run-away stylesheet into a crash.
+// These replace it with the standard behaviour, so libsass sees std::bad_alloc
+// and reports "Unable to allocate memory". Their deletes stay mimalloc's.
+namespace {
+
+void* allocateOrThrow(std::size_t size, std::size_t alignment) {
+    for (;;) {
+        void* p = alignment ? mi_malloc_aligned(size, alignment) : mi_malloc(size);
+        if (p)
+            return p;
+        std::new_handler handler = std::get_new_handler();
+        if (!handler)
+            throw std::bad_alloc();
+        handler();
+    }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocateOrThrow(size, 0); }
+void* operator new[](std::size_t size) { return allocateOrThrow(size, 0); }
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    return allocateOrThrow(size, static_cast<std::size_t>(alignment));
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return allocateOrThrow(size, static_cast<std::size_t>(alignment));
 }
 #endif
 
@@ -303,6 +339,54 @@ void addLeftoverVariables(WarningCollector& warnings, const char* css, const std
     }
 }
 
+// How long the worker waits for the next request before it hands back what it
+// holds: longer than the pauses of typing, short enough that memory returns
+// soon after the user stops.
+constexpr int IdleReturnMs = 3000;
+// What glibc keeps at the top of the heap after the idle return.
+constexpr std::size_t IdleReserve = std::size_t(4) << 20;
+
+// libsass allocates and frees a great many small objects per conversion. With
+// glibc's defaults the heap is trimmed after each conversion and faulted in
+// again by the next one, so freed memory is kept for reuse instead and handed
+// back only by returnIdleMemory(), while no one waits for a conversion.
+void setUpAllocator() {
+#if defined(VANTOR_WORKER_MIMALLOC)
+    // Freed pages stay committed until the idle return; purging them sooner
+    // costs the next conversion the same page faults again.
+    mi_option_set(mi_option_decommit_delay, 24L * 3600 * 1000);
+    mi_option_set(mi_option_segment_decommit_delay, 24L * 3600 * 1000);
+#else
+    // One arena, the main one: a thread of its own would otherwise get a
+    // separate mmap'd arena, which is slower. No trimming, and large blocks
+    // from the heap rather than from mmap, which would unmap them on free.
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_TOP_PAD, 64 << 20);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+#endif
+}
+
+void returnIdleMemory() {
+#if defined(VANTOR_WORKER_MIMALLOC)
+    mi_collect(true);
+#else
+    malloc_trim(IdleReserve);
+#endif
+}
+
+// Waits until the next request has begun to arrive (or the pipe closed). When
+// none comes for IdleReturnMs, the memory kept for reuse goes back to the
+// system once, then the wait goes on without a limit.
+void awaitRequest(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    int n;
+    while ((n = poll(&p, 1, IdleReturnMs)) < 0 && errno == EINTR) {
+    }
+    if (n == 0)
+        returnIdleMemory();
+}
+
 // One conversion with the options the program has always used.
 std::string convert(const Request& request) {
     if (!request.input || request.input->empty())
@@ -402,6 +486,7 @@ std::string convert(const Request& request) {
 void* serve(void*) {
     std::string payload;
     for (;;) {
+        awaitRequest(requestFd);
         unsigned char header[HeaderSize];
         if (!readAll(requestFd, header, HeaderSize))
             return nullptr;
@@ -465,6 +550,7 @@ bool startThread(void* (*run)(void*), std::size_t stackSize) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setUpAllocator();
     // Only the program that started it, while it lives: a pidfd opened before
     // the parent is checked is the parent's own.
     if (argc < 2)
@@ -498,10 +584,6 @@ int main(int argc, char** argv) {
     if (fcntl(requestFd, F_SETFD, FD_CLOEXEC) != 0 || fcntl(responseFd, F_SETFD, FD_CLOEXEC) != 0)
         return 1;
     signal(SIGPIPE, SIG_IGN);
-
-    // One arena, the main one, as libsass has inside the program: a thread of
-    // its own would otherwise get a separate mmap'd arena, which is slower.
-    mallopt(M_ARENA_MAX, 1);
 
     if (!startThread(watchProgram, WatchStackSize))
         return 1;

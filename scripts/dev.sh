@@ -18,7 +18,7 @@ case "$mode" in
   *) echo "usage: bash scripts/dev.sh run|test|bench|fuzz [SECONDS]" >&2; exit 2 ;;
 esac
 
-packages=(cmake ninja-build g++ pkg-config libsass-dev qt6-base-dev fonts-dejavu-core python3)
+packages=(cmake ninja-build g++ pkg-config libsass-dev libmimalloc-dev qt6-base-dev fonts-dejavu-core python3)
 # libFuzzer is in the clang runtime of the same version as the clang++ that builds the targets;
 # without a clang yet, the default one and its runtime are installed together.
 clang_runtime() {

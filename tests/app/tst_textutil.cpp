@@ -195,6 +195,43 @@ private slots:
         QCOMPARE(editor.textCursor().selectedText(), QString("line: 126"));
     }
 
+    // Edits that do not come from replaceChangedText() itself: the next
+    // replacement still starts from what the document holds then.
+    void replaceChangedTextAfterOtherEdits_data() {
+        QTest::addColumn<QString>("edit");
+        QTest::newRow("setPlainText") << "setPlainText";
+        QTest::newRow("typed through a cursor") << "cursor";
+        QTest::newRow("cleared") << "clear";
+        QTest::newRow("document replaced") << "setDocument";
+    }
+    void replaceChangedTextAfterOtherEdits() {
+        QFETCH(QString, edit);
+        pelorin::CodeEditor editor;
+        editor.replaceChangedText("a {\n  b: c;\n}\n");
+        QTextDocument other;
+        if (edit == "setPlainText") {
+            editor.setPlainText("x {\n  b: c;\n}\n");
+        } else if (edit == "cursor") {
+            QTextCursor cursor(editor.document());
+            cursor.setPosition(6);
+            cursor.insertText("zz");
+        } else if (edit == "clear") {
+            editor.document()->clear();
+        } else {
+            other.setDocumentLayout(new QPlainTextDocumentLayout(&other));
+            other.setPlainText("q");
+            editor.setDocument(&other);
+        }
+        editor.replaceChangedText("a {\n  b: d;\n}\n");
+        QCOMPARE(documentText(*editor.document()), QString("a {\n  b: d;\n}\n"));
+        editor.replaceChangedText("a {\n  b: c;\n}\n");
+        QCOMPARE(documentText(*editor.document()), QString("a {\n  b: c;\n}\n"));
+        if (edit == "setDocument") {
+            // The editor must not keep a dangling document.
+            editor.setDocument(nullptr);
+        }
+    }
+
     // Positions libsass reports in the trimmed text, mapped to the editor's text.
     void mapTrimmedPosition_data() {
         QTest::addColumn<QString>("text");
