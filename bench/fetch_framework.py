@@ -62,21 +62,21 @@ def main():
     if len(sys.argv) != 5:
         print(__doc__, file=sys.stderr)
         return 2
-    spec, entry, workdir, out = sys.argv[1:]
+    package, entry, workdir, out = sys.argv[1:]
     os.makedirs(workdir, exist_ok=True)
-    name, _, version = spec.rpartition("@")
+    name, _, version = package.rpartition("@")
     tgz = os.path.join(workdir, f"{name}-{version}.tgz")
     if not os.path.isfile(tgz):
         npm = shutil.which("npm")
         if not npm:
             return skip(out, "npm not found")
         try:
-            subprocess.run([npm, "pack", spec, "--pack-destination", workdir, "--silent"], check=True,
+            subprocess.run([npm, "pack", package, "--pack-destination", workdir, "--silent"], check=True,
                            stdout=subprocess.DEVNULL, timeout=300)
         except (subprocess.SubprocessError, OSError) as e:
-            return skip(out, f"npm pack {spec} failed ({e})")
+            return skip(out, f"npm pack {package} failed ({e})")
         if not os.path.isfile(tgz):
-            return skip(out, f"npm pack {spec} wrote no {os.path.basename(tgz)}")
+            return skip(out, f"npm pack {package} wrote no {os.path.basename(tgz)}")
     tree = os.path.join(workdir, f"{name}-{version}")
     if not os.path.isdir(tree):
         with tarfile.open(tgz) as archive:
