@@ -261,6 +261,29 @@ private slots:
         QCOMPARE(message->toolTip(), QString());
     }
 
+    // A @use the compiler would copy into the CSS is refused: no CSS, the rule
+    // named in the message, its line marked, and the click goes to it.
+    void moduleRuleRefusedAndReachable() {
+        auto* editor = form->findChild<pelorin::CodeEditor*>("SassEditor");
+        QVERIFY(editor);
+        const QString scss = "\n$w: 10px;\n.a {\n  @use \"sass:math\";\n  width: math.div($w, 3);\n}";
+        setSource(scss);
+        QVERIFY2(message->text().startsWith("@use is not supported here"), qPrintable(message->text()));
+        QCOMPARE(css->toPlainText(), QString());
+        QCOMPARE(editor->errorLine(), 4);
+        // The message is longer than the strip: the tool tip holds all of it and the place.
+        QVERIFY2(message->toolTip().endsWith("Go to line 4, column 3"), qPrintable(message->toolTip()));
+
+        sass->moveCursor(QTextCursor::Start);
+        css->setFocus();
+        QTest::mouseClick(message, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(sass->hasFocus());
+        const QTextCursor caret = sass->textCursor();
+        QCOMPARE(caret.blockNumber() + 1, 4);
+        QCOMPARE(sass->toPlainText().mid(caret.position(), 4), QString("@use"));
+        QCOMPARE(sass->toPlainText(), scss);
+    }
+
     void cssViewStaysPutAcrossConversions() {
         QString scss;
         for (int i = 0; i < 300; ++i)
