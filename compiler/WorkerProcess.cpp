@@ -564,7 +564,12 @@ std::string WorkerProcess::stop(bool killNow, bool* killedHere) {
 }
 
 void WorkerProcess::killWorker() {
-    if (pidFd_ < 0 || syscall(SYS_pidfd_send_signal, pidFd_, SIGKILL, nullptr, 0) != 0)
+    // Through the pidfd only, when there is one: with SIGCHLD ignored the
+    // system may have reaped the worker already, and its bare pid may then
+    // name another process.
+    if (pidFd_ >= 0)
+        syscall(SYS_pidfd_send_signal, pidFd_, SIGKILL, nullptr, 0);
+    else
         kill(pid_, SIGKILL);
 }
 
