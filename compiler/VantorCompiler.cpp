@@ -20,8 +20,6 @@ namespace VantorCompiler {
 namespace {
 
 const char* const FailureText = "ERROR : Unhandled compiler error occurred please contact supplier";
-const char* const TimeLimitText =
-    "Compilation stopped after 2 seconds: the stylesheet does not finish (an endless @while or a very large @for?)";
 
 // What one conversion may cost, worker start included: CPU time of the
 // worker, growing with the text (about ten times what libsass needs per byte),
@@ -39,6 +37,13 @@ WorkerProcess::Budget budgetFor(std::size_t inputSize) {
     budget.cpu = CpuBase + CpuPerByte * static_cast<std::int64_t>(inputSize);
     budget.wall = std::max<std::chrono::nanoseconds>(MinBackstop, budget.cpu * BackstopFactor);
     return budget;
+}
+
+// The budget as the user reads it: whole seconds, 2 for any short text.
+std::string timeLimitText(std::chrono::nanoseconds cpu) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(cpu).count();
+    return "Compilation stopped after " + std::to_string(seconds) +
+           " seconds: the stylesheet does not finish (an endless @while or a very large @for?)";
 }
 
 std::string stalledText(std::chrono::nanoseconds backstop) {
@@ -166,7 +171,7 @@ const char* compile(CompilerOptions options) {
             } else {
                 conversion->css = copyString(response.css);
                 if (response.error)
-                    conversion->error = copyString(withHint(*response.error, position(response.error_line) != 0));
+                    conversion->error = copyString(withHint(*response.error, position(response.error_line) != 0 || response.error_file));
                 conversion->errorLine = position(response.error_line);
                 conversion->errorColumn = position(response.error_column);
                 conversion->errorFile = response.error_file;
@@ -177,7 +182,7 @@ const char* compile(CompilerOptions options) {
             break;
         }
         case WorkerProcess::Outcome::TimedOut:
-            conversion->error = copyString(std::string(TimeLimitText));
+            conversion->error = copyString(timeLimitText(budget.cpu));
             break;
         case WorkerProcess::Outcome::Stalled:
             conversion->error = copyString(stalledText(budget.wall));

@@ -85,7 +85,8 @@ VANTOR_COMPILER_API const char* compile(CompilerOptions options);
 // such as range media queries, and the usual way round it), else the
 // library's for a @use or @forward refused ("@use is not supported here:
 // ...", at the rule, or at 0 for one from an imported file), for a conversion
-// stopped at the CPU-time limit ("Compilation stopped after 2 seconds: ..."),
+// stopped at the CPU-time limit ("Compilation stopped after 2 seconds: ...",
+// more seconds for a long text),
 // for one that made no progress ("Compilation stopped: the Sass compiler made
 // no progress for 10 seconds ..."), for a crash of the compiler ("The Sass
 // compiler failed on this input (SIGSEGV). Your text is unchanged."), for a
