@@ -148,6 +148,8 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 int captureFd = -1;
 // Bytes of standard error parsed at a time.
 constexpr std::size_t CaptureChunk = std::size_t(256) << 10;
+// The most of it one conversion may write.
+constexpr rlim_t CaptureLimit = rlim_t(16) << 20;
 
 class StderrCapture {
 public:
@@ -428,7 +430,7 @@ std::string convert(const Request& request) {
     capture.stop();
     std::vector<StderrMessage> printed;
     std::size_t printedCount = 0;
-    if (captured) {
+    if (captured && written > 0) {
         readCaptured(printed, printedCount, written);
         // Give the memory back until the next conversion.
         if (ftruncate(captureFd, 0) != 0) {
@@ -561,14 +563,19 @@ int main(int argc, char** argv) {
     programFd = static_cast<int>(syscall(SYS_pidfd_open, program, 0));
     if (getppid() != program)
         return 1;
-    if (programFd >= 0)
-        fcntl(programFd, F_SETFD, FD_CLOEXEC);
     programCwd = std::string("/proc/") + argv[1] + "/cwd";
 
     // A crash of libsass is reported from its signal; a core file would only
     // fill the program's directory and slow the answer.
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
+    // libsass's warnings go to a memory file, which the address-space cap does
+    // not count: a loop that warns on every pass would fill memory until the
+    // CPU budget ends it. Past this size writes fail (EFBIG, no signal) and the
+    // rest of that conversion's printed warnings are dropped.
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit captureLimit{CaptureLimit, CaptureLimit};
+    setrlimit(RLIMIT_FSIZE, &captureLimit);
 
 #if !defined(VANTOR_WORKER_ASAN)
     // Runaway stylesheets make libsass fail with "Unable to allocate memory"

@@ -212,6 +212,20 @@ private slots:
         QCOMPARE(r.warnings.last(), QString::fromUtf8("0:0 \xE2\x80\xA6 and 2900 more warnings"));
     }
 
+    // Printed warnings go to a memory file the address-space cap does not
+    // count; a loop that prints on every pass is held to a bounded file and
+    // still converts, and the next conversion starts with an empty one.
+    void endlessPrintedWarningsStayBounded() {
+        const Result r = convert("@for $i from 1 through 150000 { $x: #fff + 1; }\na { b: c }");
+        QCOMPARE(r.css, QByteArray("a {\n    b: c;\n}\n"));
+        QCOMPARE(r.warnings.size(), 101);
+        QVERIFY2(r.warnings.last().startsWith(QString::fromUtf8("0:0 \xE2\x80\xA6 and ")), qPrintable(r.warnings.last()));
+        const Result next = convert("a { b: #fff + 1 }");
+        QCOMPARE(next.css, QByteArray("a {\n    b: white;\n}\n"));
+        QCOMPARE(next.warnings.size(), 1);
+        QVERIFY(next.warnings.first().contains("`#fff plus 1`"));
+    }
+
     void manyLeftoverVariablesAreBounded() {
         const Result r = convert("$a: 1px;\n@for $i from 1 through 300 { .c#{$i} { w: calc($a + #{$i}px); } }");
         QVERIFY(!r.cssNull);
