@@ -59,6 +59,7 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     connect(this, &QPlainTextEdit::updateRequest, this, &CodeEditor::updateGutter);
     connect(this, &QPlainTextEdit::cursorPositionChanged, gutter, qOverload<>(&QWidget::update));
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateBracketMarks);
+    connect(this, &QPlainTextEdit::textChanged, this, [this] { ++textChanges; });
     connect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::updateBracketMarks);
     updateGutterWidth();
     new LongLineWrap(this);
@@ -218,6 +219,12 @@ void CodeEditor::goToPosition(int line, int column) {
 void CodeEditor::updateExtraSelections() { setExtraSelections(errorMarks + bracketMarks); }
 
 void CodeEditor::updateBracketMarks() {
+    // A typed character moves the caret and changes the text: both signals
+    // come, and the second finds nothing new to scan.
+    const BracketState state{document(), textChanges, textCursor().position(), textSyntax};
+    if (state == lastBracketState)
+        return;
+    lastBracketState = state;
     QList<QTextEdit::ExtraSelection> marks;
     const BracketMatcher::Match match =
         BracketMatcher(textSyntax == Syntax::Scss).at(*document(), textCursor().position());
@@ -244,7 +251,7 @@ void CodeEditor::updateBracketMarks() {
 
 void CodeEditor::setSyntax(Syntax value) {
     textSyntax = value;
-    updateBracketMarks();
+    updateBracketMarks();  // the state includes the syntax, so it scans again
 }
 
 void CodeEditor::setTabStopCharacters(int characters) {

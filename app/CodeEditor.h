@@ -90,7 +90,6 @@ public:
     // Zoom in whole points on the font the caller set, which level 0 restores.
     void zoomBy(int steps);
     void resetZoom();
-    int zoomLevel() const { return zoom; }
 
     // Asks for a line number and puts the caret at the start of that line.
     void goToLine();
@@ -144,6 +143,20 @@ private:
     bool holdingPlace = false;
     Place heldPlace;
     WarningMarks warnings{this};
+
+    // What the bracket marks were last computed for.
+    struct BracketState {
+        const QTextDocument* document = nullptr;
+        quint64 textChanges = 0;
+        int position = -1;
+        Syntax syntax = Syntax::Scss;
+        bool operator==(const BracketState& o) const {
+            return document == o.document && textChanges == o.textChanges && position == o.position &&
+                   syntax == o.syntax;
+        }
+    };
+    quint64 textChanges = 0;
+    BracketState lastBracketState;
 
     // The text replaceChangedText() left in placedDocument, valid until any
     // other edit of that document.
