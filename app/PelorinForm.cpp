@@ -749,9 +749,8 @@ bool PelorinForm::refuseNulCharacter() {
                             .arg(at.line)
                             .arg(at.column);
     exportError.clear();
-    errorPosition = at;
+    markError(at);
     setMessage(conversionMessage, true);
-    SassEditor->setErrorMark(at.line, at.column);
     SassEditor->clearWarnings();
     CssEditor->showOutput(QString());
     return true;
@@ -800,6 +799,10 @@ void PelorinForm::convertSource() {
         Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
     } catch (...) {
         conversionMessage = "ERROR : Error while compiling the code";
+        // The marks of an earlier conversion would point the message's click
+        // at a place this failure knows nothing of.
+        errorFile.clear();
+        markError({0, 0});
         setMessage(conversionMessage);
         SassEditor->clearWarnings();
         Status->setText("Compilation Failed");
