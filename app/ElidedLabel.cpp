@@ -39,11 +39,9 @@ QString ElidedLabel::shownText() const {
     const int space = room();
     if (line.size() == whole.size())
         return metrics.horizontalAdvance(whole) <= space ? whole : metrics.elidedText(whole, Qt::ElideRight, space);
-    // Several lines: the first, always ended with the ellipsis.
-    QString shown = line;
-    while (!shown.isEmpty() && metrics.horizontalAdvance(shown + Ellipsis) > space)
-        shown.chop(shown.size() >= 2 && shown.at(shown.size() - 1).isLowSurrogate() ? 2 : 1);
-    return shown + Ellipsis;
+    // Several lines: the first, always ended with the ellipsis (cut like a
+    // single line when even that is too wide; it then ends in one too).
+    return metrics.elidedText(line + Ellipsis, Qt::ElideRight, space);
 }
 
 bool ElidedLabel::isElided() const { return shownText() != text(); }
