@@ -2,8 +2,6 @@
 
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QScreen>
-#include <QStyle>
 #include <QWidget>
 #include <QWindow>
 
@@ -70,13 +68,6 @@ void setForeground(QWidget* widget, const QColor& color) {
 void addChild(QWidget* parent, QWidget* child) {
     child->setParent(parent);
     child->lower();
-}
-
-QPoint centredOnScreen(const QWidget* window) {
-    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    return QStyle::alignedRect(window->layoutDirection(), Qt::AlignCenter, window->size(),
-                               screen->availableGeometry())
-        .topLeft();
 }
 
 bool systemMovesWindows() {

@@ -55,9 +55,6 @@ void setForeground(QWidget* widget, const QColor& color);
 // ones added before it, so the first child added lies in front.
 void addChild(QWidget* parent, QWidget* child);
 
-// Where a window of the widget's size sits centred on its screen.
-QPoint centredOnScreen(const QWidget* window);
-
 // Whether window moves belong to the compositor (Wayland), so a drag must be
 // handed to it instead of moving the window by hand.
 bool systemMovesWindows();

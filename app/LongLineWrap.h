@@ -23,9 +23,6 @@ public:
 
     explicit LongLineWrap(QPlainTextEdit* editor);
 
-    // True while the document wraps anywhere because of a long line.
-    bool isActive() const { return active; }
-
 private:
     void contentsChanged(int position, int removed, int added);
     bool anyLongLine(int from, int to) const;
