@@ -190,6 +190,13 @@ void CodeEditor::setErrorMark(int line, int column) {
         columnMark.format.setUnderlineColor(scheme.errorUnderline);
         marks.append(columnMark);
     }
+    // While an error stays where it is, typing elsewhere repaints nothing for it.
+    const auto samePlace = [](const QTextEdit::ExtraSelection& a, const QTextEdit::ExtraSelection& b) {
+        return a.cursor.anchor() == b.cursor.anchor() && a.cursor.position() == b.cursor.position();
+    };
+    if (!errorCursor.isNull() && errorCursor.block() == block && errorMarks.size() == marks.size() &&
+        std::equal(marks.cbegin(), marks.cend(), errorMarks.cbegin(), samePlace))
+        return;
     errorCursor = QTextCursor(block);
     errorMarks = marks;
     updateExtraSelections();
