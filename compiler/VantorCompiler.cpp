@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,23 +56,18 @@ struct Warning {
     std::int32_t column = 0;
 };
 
-// One conversion's results, owned here until free_memory().
+// One conversion's results, owned here until free_memory(); the texts are
+// taken over from the worker's decoded reply, not copied again.
 struct Conversion {
-    char* css = nullptr;
-    char* error = nullptr;
+    std::optional<std::string> css;
+    std::optional<std::string> error;
     std::int32_t errorLine = 0;
     std::int32_t errorColumn = 0;
     std::optional<std::string> errorFile;
     std::vector<Warning> warnings;
-
-    Conversion() = default;
-    Conversion(const Conversion&) = delete;
-    Conversion& operator=(const Conversion&) = delete;
-    ~Conversion() {
-        std::free(css);
-        std::free(error);
-    }
 };
+
+const char* text(const std::optional<std::string>& value) { return value ? value->c_str() : nullptr; }
 
 // The live conversion, or null.
 Conversion* current = nullptr;
@@ -83,21 +76,6 @@ WorkerProcess& worker() {
     static WorkerProcess process;
     return process;
 }
-
-char* copyString(const char* text, std::size_t size) {
-    char* copy = static_cast<char*>(std::malloc(size + 1));
-    if (!copy)
-        throw std::bad_alloc();
-    std::memcpy(copy, text, size);
-    copy[size] = '\0';
-    return copy;
-}
-
-char* copyString(const std::optional<std::string>& text) {
-    return text ? copyString(text->data(), text->size()) : nullptr;
-}
-
-char* copyString(const std::string& text) { return copyString(text.data(), text.size()); }
 
 std::int32_t position(std::uint32_t value) {
     return value > 0x7FFFFFFFu ? 0 : static_cast<std::int32_t>(value);
@@ -141,7 +119,7 @@ const char* compile(CompilerOptions options) {
         // libsass would copy these rules into the CSS as if they were plain CSS.
         const ModuleRule rule = findModuleRule(options.input, Syntax::Scss);
         if (!rule.name.empty()) {
-            conversion->error = copyString(moduleRuleText(rule.name, false));
+            conversion->error = moduleRuleText(rule.name, false);
             conversion->errorLine = position(rule.place.line);
             conversion->errorColumn = position(rule.place.column);
             current = conversion.release();
@@ -163,55 +141,55 @@ const char* compile(CompilerOptions options) {
         WorkerProcess::Exchange reply = worker().exchange(frame, budget);
         switch (reply.outcome) {
         case WorkerProcess::Outcome::Answered: {
-            const framing::Response& response = reply.response;
+            framing::Response& response = reply.response;
             const ModuleRule imported =
                 response.css ? findModuleRule(*response.css, Syntax::Css) : ModuleRule();
             if (!imported.name.empty()) {
-                conversion->error = copyString(moduleRuleText(imported.name, true));
+                conversion->error = moduleRuleText(imported.name, true);
             } else {
-                conversion->css = copyString(response.css);
+                conversion->css = std::move(response.css);
                 if (response.error)
-                    conversion->error = copyString(withHint(*response.error, position(response.error_line) != 0 || response.error_file));
+                    conversion->error =
+                        withHint(*response.error, position(response.error_line) != 0 || response.error_file);
                 conversion->errorLine = position(response.error_line);
                 conversion->errorColumn = position(response.error_column);
-                conversion->errorFile = response.error_file;
+                conversion->errorFile = std::move(response.error_file);
             }
             conversion->warnings.reserve(response.warnings.size());
-            for (const framing::Warning& w : response.warnings)
-                conversion->warnings.push_back({w.text, position(w.line), position(w.column)});
+            for (framing::Warning& w : response.warnings)
+                conversion->warnings.push_back({std::move(w.text), position(w.line), position(w.column)});
             break;
         }
         case WorkerProcess::Outcome::TimedOut:
-            conversion->error = copyString(timeLimitText(budget.cpu));
+            conversion->error = timeLimitText(budget.cpu);
             break;
         case WorkerProcess::Outcome::Stalled:
-            conversion->error = copyString(stalledText(budget.wall));
+            conversion->error = stalledText(budget.wall);
             break;
         case WorkerProcess::Outcome::Died:
-            conversion->error =
-                copyString("The Sass compiler failed on this input (" + reply.detail + "). Your text is unchanged.");
+            conversion->error = "The Sass compiler failed on this input (" + reply.detail + "). Your text is unchanged.";
             break;
         case WorkerProcess::Outcome::CannotRun:
-            conversion->error = copyString("The Sass compiler cannot run: " + reply.detail + ".");
+            conversion->error = "The Sass compiler cannot run: " + reply.detail + ".";
             break;
         case WorkerProcess::Outcome::NotStarted:
-            conversion->error = copyString("The Sass compiler cannot be started: " + reply.detail);
+            conversion->error = "The Sass compiler cannot be started: " + reply.detail;
             break;
         }
         current = conversion.release();
-        return current->css;
+        return text(current->css);
     } catch (...) {
         return FailureText;
     }
 }
 
-const char* error() { return current ? current->error : nullptr; }
+const char* error() { return current ? text(current->error) : nullptr; }
 
 std::int32_t error_line() { return current ? current->errorLine : 0; }
 
 std::int32_t error_column() { return current ? current->errorColumn : 0; }
 
-const char* error_file() { return current && current->errorFile ? current->errorFile->c_str() : nullptr; }
+const char* error_file() { return current ? text(current->errorFile) : nullptr; }
 
 namespace {
 const Warning* warningAt(std::int32_t index) {
