@@ -74,7 +74,17 @@ BracketMatcher::Match BracketMatcher::at(const QTextDocument& document, int care
     };
     if (!bracketAt(caret - 1) && !bracketAt(caret))
         return match;
-    const QString text = documentText(document);
+    return at(documentText(document), caret);
+}
+
+BracketMatcher::Match BracketMatcher::at(const QString& text, int caret) const {
+    Match match;
+    const auto bracketAt = [&text](int position) {
+        const QChar c = position >= 0 && position < text.size() ? text.at(position) : QChar();
+        return isOpening(c) || isClosing(c);
+    };
+    if (!bracketAt(caret - 1) && !bracketAt(caret))
+        return match;
     // Candidates: the character before the caret first, then the one after it.
     const int candidates[2] = {caret - 1, caret};
     bool targetIsCandidate[2] = {false, false};

@@ -1,5 +1,6 @@
 #pragma once
 
+class QString;
 class QTextDocument;
 
 namespace pelorin {
@@ -19,6 +20,8 @@ public:
 
     // The bracket just before the caret, else the one just after it, with its partner.
     Match at(const QTextDocument& document, int caret) const;
+    // The same in `text`, a document's text as documentText() reads it.
+    Match at(const QString& text, int caret) const;
 
 private:
     bool lineComments;

@@ -6,6 +6,7 @@
 #include "EditingCommands.h"
 #include "LineNumberGutter.h"
 #include "LongLineWrap.h"
+#include "PlainTextLayout.h"
 
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -16,6 +17,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QWheelEvent>
+#include <QtMath>
 
 #include <cmath>
 
@@ -55,9 +57,13 @@ qsizetype commonSuffix(const char16_t* aEnd, const char16_t* bEnd, qsizetype n) 
 CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     : QPlainTextEdit(parent), scheme(colors), gutter(new LineNumberGutter(this)) {
     gutter->setObjectName("gutter");
+    // A document laid out so that an edit repaints only the lines it changed.
+    auto* text = new QTextDocument(this);
+    text->setDocumentLayout(new PlainTextLayout(text, [this, text] { return visibleBlocks(text); }));
+    setDocument(text);
     connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::updateGutterWidth);
     connect(this, &QPlainTextEdit::updateRequest, this, &CodeEditor::updateGutter);
-    connect(this, &QPlainTextEdit::cursorPositionChanged, gutter, qOverload<>(&QWidget::update));
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateCurrentLineNumber);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateBracketMarks);
     connect(this, &QPlainTextEdit::textChanged, this, [this] { ++textChanges; });
     connect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::updateBracketMarks);
@@ -67,20 +73,48 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
 
 int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
 
+const QString& CodeEditor::currentText() const {
+    const QTextDocument* const shown = document();
+    if (cachedDocument != shown) {
+        disconnect(cachedEdits);
+        auto* self = const_cast<CodeEditor*>(this);
+        cachedEdits = connect(shown, &QTextDocument::contentsChange, self,
+                              [self, shown](int position, int charsRemoved, int charsAdded) {
+                                  self->followEdit(shown, position, charsRemoved, charsAdded);
+                              });
+        cachedDocument = shown;
+        cachedTextValid = false;
+    }
+    if (!cachedTextValid) {
+        cachedText = documentText(*shown);
+        cachedTextValid = true;
+    }
+    return cachedText;
+}
+
+void CodeEditor::followEdit(const QTextDocument* edited, int position, int charsRemoved, int charsAdded) {
+    if (!cachedTextValid || edited != cachedDocument)
+        return;
+    // An edit whose figures do not add up to the new length (a whole new text
+    // can count the closing block separator) is read whole next time instead.
+    const qsizetype size = cachedText.size();
+    if (position < 0 || charsRemoved < 0 || charsAdded < 0 || position + qsizetype(charsRemoved) > size ||
+        size - charsRemoved + charsAdded != edited->characterCount() - 1) {
+        cachedTextValid = false;
+        return;
+    }
+    const QString added = documentText(*edited, position, charsAdded);
+    if (added.size() != charsAdded) {
+        cachedTextValid = false;
+        return;
+    }
+    cachedText.replace(position, charsRemoved, added);
+}
+
 void CodeEditor::replaceChangedText(const QString& text) {
     QTextDocument& document = *this->document();
-    if (placedDocument != &document) {
-        // Any edit but our own makes the kept text stale.
-        connect(&document, &QTextDocument::contentsChanged, this, [this, &document] {
-            if (!placing && placedDocument == &document)
-                placedTextValid = false;
-        });
-        placedDocument = &document;
-        placedTextValid = false;
-    }
-    // Reading the document's text costs as much as the comparison; what this
-    // function put there last is kept instead, as long as nothing else edited it.
-    const QString current = placedTextValid ? placedText : documentText(document);
+    // The edit below updates currentText(): nothing reads `current` after it.
+    const QString& current = currentText();
     const QString wanted = normalizedLineBreaks(text);
     const qsizetype currentSize = current.size();
     const qsizetype wantedSize = wanted.size();
@@ -89,11 +123,8 @@ void CodeEditor::replaceChangedText(const QString& text) {
     const char16_t* const now = reinterpret_cast<const char16_t*>(wanted.constData());
 
     qsizetype prefix = commonPrefix(was, now, shorter);
-    if (prefix == currentSize && prefix == wantedSize) {
-        placedText = current;
-        placedTextValid = true;
+    if (prefix == currentSize && prefix == wantedSize)
         return;
-    }
     // Never keep half of a surrogate pair.
     if (prefix > 0 && QChar::isHighSurrogate(was[prefix - 1]))
         --prefix;
@@ -103,15 +134,15 @@ void CodeEditor::replaceChangedText(const QString& text) {
 
     const bool undo = document.isUndoRedoEnabled();
     document.setUndoRedoEnabled(false);
-    placing = true;
     QTextCursor cursor(&document);
+    // Inside an edit block placing the cursor lays nothing out, where it
+    // would otherwise shape the line it lands on, shown or not.
+    cursor.beginEditBlock();
     cursor.setPosition(int(prefix));
     cursor.setPosition(int(currentSize - suffix), QTextCursor::KeepAnchor);
     cursor.insertText(wanted.mid(prefix, wantedSize - suffix - prefix));
-    placing = false;
+    cursor.endEditBlock();
     document.setUndoRedoEnabled(undo);
-    placedText = wanted;
-    placedTextValid = true;
 }
 
 void CodeEditor::updateGutterWidth() {
@@ -128,6 +159,31 @@ void CodeEditor::updateGutter(const QRect& rect, int dy) {
         gutter->update(0, rect.y(), gutter->width(), rect.height());
     if (rect.contains(viewport()->rect()))
         updateGutterWidth();
+}
+
+std::pair<int, int> CodeEditor::visibleBlocks(const QTextDocument* shown) const {
+    const QTextBlock block = firstVisibleBlock();
+    if (document() != shown || !block.isValid())
+        return {-1, -1};
+    // Every block takes a line at least, and no line is lower than half the
+    // font's height: no block beyond these fits in the view.
+    const int lines = 2 * viewport()->height() / qMax(1, fontMetrics().height()) + 2;
+    return {block.blockNumber(), block.blockNumber() + lines};
+}
+
+void CodeEditor::updateCurrentLineNumber() {
+    // Only the numbers of the line the caret left and of the one it entered change.
+    const int line = textCursor().blockNumber();
+    if (line == currentLine)
+        return;
+    for (const int number : {currentLine, line}) {
+        const QTextBlock block = document()->findBlockByNumber(number);
+        if (!block.isValid())
+            continue;
+        const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
+        gutter->update(0, qFloor(box.top()), gutter->width(), qCeil(box.height()) + 1);
+    }
+    currentLine = line;
 }
 
 void CodeEditor::setWarnings(const QList<EditorWarning>& list) {
@@ -234,7 +290,7 @@ void CodeEditor::updateBracketMarks() {
     lastBracketState = state;
     QList<QTextEdit::ExtraSelection> marks;
     const BracketMatcher::Match match =
-        BracketMatcher(textSyntax == Syntax::Scss).at(*document(), textCursor().position());
+        BracketMatcher(textSyntax == Syntax::Scss).at(currentText(), textCursor().position());
     const auto mark = [this, &marks](int position, bool matched) {
         QTextEdit::ExtraSelection selection;
         selection.cursor = QTextCursor(document());
@@ -424,7 +480,7 @@ void CodeEditor::showOutput(const QString& text) {
     if (text.isEmpty()) {
         if (!document()->isEmpty() && !holdingPlace) {
             const QTextCursor caret = textCursor();
-            heldPlace = {documentText(*document()), caret.anchor(), caret.position(), verticalScrollBar()->value(),
+            heldPlace = {currentText(), caret.anchor(), caret.position(), verticalScrollBar()->value(),
                          horizontalScrollBar()->value()};
             holdingPlace = true;
         }

@@ -10,6 +10,8 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include <utility>
+
 namespace pelorin {
 
 class LineNumberGutter;
@@ -60,6 +62,10 @@ public:
     QList<int> warningLines() const { return warnings.lineNumbers(); }
     QStringList warningsAt(int line) const { return warnings.textsAt(line - 1); }
 
+    // The text as documentText() reads it ('\n' for every line break), kept
+    // up to date edit by edit instead of being read whole each time.
+    const QString& currentText() const;
+
     // Makes the document hold `text` by replacing only what lies between the
     // common prefix and suffix of its current text and `text`, in one edit
     // that leaves no undo history (the document's undo stack is cleared). The
@@ -107,6 +113,10 @@ private:
 
     void updateGutterWidth();
     void updateGutter(const QRect& rect, int dy);
+    void updateCurrentLineNumber();
+    // The number of the first block shown and one that no block shown is
+    // beyond, while `shown` is the editor's document; else -1, -1.
+    std::pair<int, int> visibleBlocks(const QTextDocument* shown) const;
     // Position of line, column in the document, clamped into the text and
     // never between the halves of a surrogate pair.
     QTextCursor cursorAt(int line, int column) const;
@@ -122,6 +132,7 @@ private:
 
     SyntaxColors scheme;
     LineNumberGutter* gutter = nullptr;
+    int currentLine = 0;  // the caret's line (0-based) that the gutter shows
     QTextCursor errorCursor;  // at the marked line's start; null when none
     QList<QTextEdit::ExtraSelection> errorMarks;
     QList<QTextEdit::ExtraSelection> bracketMarks;
@@ -158,12 +169,13 @@ private:
     quint64 textChanges = 0;
     BracketState lastBracketState;
 
-    // The text replaceChangedText() left in placedDocument, valid until any
-    // other edit of that document.
-    QString placedText;
-    QPointer<const QTextDocument> placedDocument;
-    bool placedTextValid = false;
-    bool placing = false;
+    // currentText()'s copy of the text of cachedDocument, valid until an edit
+    // it could not follow.
+    void followEdit(const QTextDocument* document, int position, int charsRemoved, int charsAdded);
+    mutable QString cachedText;
+    mutable QPointer<const QTextDocument> cachedDocument;
+    mutable QMetaObject::Connection cachedEdits;
+    mutable bool cachedTextValid = false;
 };
 
 }  // namespace pelorin

@@ -15,6 +15,9 @@ bool isDocumentLineBreak(char16_t c);
 // no-break spaces, which can matter inside CSS strings.
 QString documentText(const QTextDocument& document);
 
+// The text of positions [from, from + length) of the document, read the same way.
+QString documentText(const QTextDocument& document, int from, int length);
+
 // `text` as a document stores it and documentText() returns it: "\r\n", a lone
 // '\r' and every document line break become '\n'; nothing else changes.
 QString normalizedLineBreaks(const QString& text);

@@ -44,7 +44,7 @@ QString ElidedLabel::shownText() const {
     return metrics.elidedText(line + Ellipsis, Qt::ElideRight, space);
 }
 
-bool ElidedLabel::isElided() const { return shownText() != text(); }
+bool ElidedLabel::isElided() const { return !text().isEmpty() && shownText() != text(); }
 
 QSize ElidedLabel::sizeHint() const {
     const QString whole = text();

@@ -20,7 +20,10 @@ constexpr int MinimumDigits = 2;
 
 }  // namespace
 
-LineNumberGutter::LineNumberGutter(CodeEditor* editor) : QWidget(editor), editor(editor) {}
+LineNumberGutter::LineNumberGutter(CodeEditor* editor) : QWidget(editor), editor(editor) {
+    // paintEvent fills all it is asked to paint: nothing below needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
 
 int LineNumberGutter::preferredWidth() const {
     int digits = 1;

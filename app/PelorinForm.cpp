@@ -545,10 +545,10 @@ void PelorinForm::openContextMenuAtCaret() {
 }
 
 void PelorinForm::SassEditor_TextChanged() {
-    QString source = documentText(*SassEditor->document());
+    const QString& source = SassEditor->currentText();
     if (source == lastSource)
         return;
-    lastSource = std::move(source);
+    lastSource = source;
     convertSource();
 }
 
@@ -629,7 +629,7 @@ void PelorinForm::CssEditorCtxDownload_Click() {
         QDir().mkpath(exportsFolder());
         file.open(mode);
     }
-    const QByteArray css = documentText(*CssEditor->document()).toUtf8();
+    const QByteArray css = CssEditor->currentText().toUtf8();
     bool written = file.isOpen();
     for (qint64 done = 0; written && done < css.size();) {
         const qint64 n = file.write(css.constData() + done, css.size() - done);
@@ -663,15 +663,17 @@ void PelorinForm::ExportsFolderLabel_Click() {
 }
 
 void PelorinForm::setMessage(const QString& text, bool fromConversion) {
-    MessageBox->setText(text);
-    MessageBox->adjustSize();
+    if (MessageBox->text() != text) {
+        MessageBox->setText(text);
+        MessageBox->adjustSize();
+    }
     showsConversionMessage = fromConversion;
     updateMessageToolTip();
 }
 
 void PelorinForm::updateMessageToolTip() {
     QString place;
-    if (showsConversionMessage) {
+    if (showsConversionMessage && (errorPosition.line > 0 || !errorFile.isEmpty())) {
         const QString at = QString("line %1, column %2").arg(errorPosition.line).arg(errorPosition.column);
         if (!errorFile.isEmpty())
             place = errorPosition.line > 0 ? "In " + errorFile + ", imported at " + at + "\nGo to " + at
@@ -757,7 +759,7 @@ bool PelorinForm::refuseNulCharacter() {
 }
 
 void PelorinForm::Compile() {
-    lastSource = documentText(*SassEditor->document());
+    lastSource = SassEditor->currentText();
     convertSource();
 }
 

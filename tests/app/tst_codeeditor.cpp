@@ -5,6 +5,9 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QMetaProperty>
+#include <QPaintEvent>
+#include <QPlainTextDocumentLayout>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -547,6 +550,137 @@ private slots:
 
     // A line with no break opportunity longer than LongLine wraps anywhere (the
     // word-boundary search is quadratic on it); ordinary text keeps word wrap.
+    // Edits repaint only what they change, and what the window shows (its
+    // backing store) is then what a fresh paint of the editor and its gutter
+    // gives: nothing left stale when a line wraps onto more rows, unwraps, or
+    // the replaced middle of the text keeps its line count but not its rows.
+    void editsRepaintWhatTheyChange_data() {
+        QTest::addColumn<int>("edit");
+        QTest::addColumn<bool>("small");
+        QTest::newRow("a character typed") << 0 << true;
+        QTest::newRow("a line grows onto more rows") << 1 << false;
+        QTest::newRow("a wrapped line shrinks") << 2 << false;
+        QTest::newRow("lines replaced, as many, other rows") << 3 << false;
+        QTest::newRow("lines replaced, as many, same rows") << 4 << true;
+        QTest::newRow("an edit below the view") << 5 << true;
+        QTest::newRow("a line break typed") << 6 << false;
+        QTest::newRow("the caret moves to another line") << 7 << true;
+    }
+    void editsRepaintWhatTheyChange() {
+        QFETCH(int, edit);
+        QFETCH(bool, small);
+        QStringList lines = numberedLines(200).split(u'\n');
+        lines[6] = "wrapped " + QString(120, u'w');
+        CodeEditor editor;
+        editor.setCursorWidth(0);  // no blinking caret to tell the two pictures apart
+        showEditor(editor, lines.join(u'\n'));
+        QCoreApplication::processEvents();
+        const int lineHeight = editor.fontMetrics().height();
+
+        QRegion painted;
+        struct Spy : QObject {
+            QRegion* region;
+            explicit Spy(QRegion* region) : region(region) {}
+            bool eventFilter(QObject*, QEvent* event) override {
+                if (event->type() == QEvent::Paint)
+                    *region += static_cast<QPaintEvent*>(event)->region();
+                return false;
+            }
+        } spy(&painted);
+        editor.viewport()->installEventFilter(&spy);
+
+        QTextCursor cursor(editor.document()->findBlockByNumber(3));
+        switch (edit) {
+        case 0:
+            cursor.movePosition(QTextCursor::EndOfBlock);
+            cursor.insertText("x");
+            break;
+        case 1:
+            cursor.insertText(QString(150, u'g'));
+            break;
+        case 2:
+            cursor = QTextCursor(editor.document()->findBlockByNumber(6));
+            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            cursor.insertText("short");
+            break;
+        case 3:
+        case 4: {
+            QStringList changed = lines;
+            changed[4] = edit == 3 ? "now long " + QString(120, u'n') : "line five";
+            changed[5] = "line six";
+            editor.replaceChangedText(changed.join(u'\n'));
+            break;
+        }
+        case 5:
+            cursor = QTextCursor(editor.document()->findBlockByNumber(150));
+            cursor.insertText(QString(150, u'b'));
+            break;
+        case 6:
+            cursor.insertText("\n");
+            break;
+        case 7:
+            editor.setTextCursor(cursor);  // the gutter's bright number moves with it
+            break;
+        }
+        QCoreApplication::processEvents();
+        editor.viewport()->removeEventFilter(&spy);
+
+        const QImage shown = editor.screen()->grabWindow(editor.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage fresh = editor.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), fresh.size());
+        QVERIFY2(shown == fresh, "the window shows something else than the editor paints");
+        if (small) {
+            int rows = 0;
+            for (const QRect& rect : painted)
+                rows += rect.height();
+            QVERIFY2(rows <= 3 * lineHeight, qPrintable(QString("repainted %1 rows of pixels").arg(rows)));
+        }
+        QCOMPARE(editor.currentText(), pelorin::documentText(*editor.document()));
+    }
+
+    // currentText() follows every kind of edit.
+    void currentTextFollowsEdits() {
+        CodeEditor editor;
+        showEditor(editor, "a {\n  b: c;\n}");
+        const auto check = [&](const char* step) {
+            QVERIFY2(editor.currentText() == pelorin::documentText(*editor.document()), step);
+        };
+        QTextDocument& document = *editor.document();
+        check("loaded");
+        editor.moveCursor(QTextCursor::End);
+        QTest::keyClick(&editor, Qt::Key_Return);
+        QTest::keyClicks(&editor, "d { e: f; }");
+        check("typed");
+        QTest::keyClick(&editor, Qt::Key_Backspace);
+        check("backspace");
+        editor.undo();
+        check("undo");
+        editor.redo();
+        check("redo");
+        QTextCursor cursor(&document);
+        cursor.setPosition(2);
+        cursor.insertText(QString("x") + QChar(QChar::LineSeparator) + "y\r\nz");
+        check("a line separator and CRLF inserted");
+        editor.selectAll();
+        editor.insertPlainText("one\ntwo");
+        check("all replaced");
+        editor.replaceChangedText("one\r\nthree\n");
+        check("replaced in the middle");
+        editor.setPlainText(QString());
+        check("emptied");
+        editor.setPlainText("again\n");
+        check("set again");
+        QTextDocument other;
+        other.setDocumentLayout(new QPlainTextDocumentLayout(&other));
+        other.setPlainText("another document");
+        editor.setDocument(&other);
+        check("another document");
+        QTextCursor(&other).insertText("in ");
+        check("edited there");
+        editor.setDocument(nullptr);  // a new one of its own, before `other` goes
+        check("a new document");
+    }
+
     void longLinesWrapAnywhere() {
         CodeEditor editor;
         showEditor(editor, "a {\n  b: c d e;\n}");
