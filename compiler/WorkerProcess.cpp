@@ -39,6 +39,8 @@ constexpr int WorkerResponseFd = 4;
 // The lowest descriptor the pipes are kept at here, so that placing them on
 // 3 and 4 in the worker never overwrites one with the other.
 constexpr int FirstFreeFd = 5;
+// The capacity asked for each pipe: 1 MiB, what an unprivileged process may have.
+constexpr int PipeCapacity = 1 << 20;
 
 // Below this address-space limit the worker cannot start: its conversion
 // thread alone takes a 256 MiB stack.
@@ -356,6 +358,11 @@ bool WorkerProcess::start(Exchange& result) {
         close(request[1]);
         return fail(error);
     }
+    // A pipe holds 64 KiB by default, so a big stylesheet and its CSS would
+    // cross in many turns, each a wake-up of the other side. A bigger one (the
+    // system may refuse it: then the default stays) takes most in one write.
+    for (int fd : {request[1], response[1]})
+        fcntl(fd, F_SETPIPE_SZ, PipeCapacity);
     for (int* fd : {&request[0], &request[1], &response[0], &response[1]})
         *fd = aboveWorkerFds(*fd);
     if (std::min({request[0], request[1], response[0], response[1]}) < 0) {
