@@ -108,7 +108,18 @@ void CodeEditor::followEdit(const QTextDocument* edited, int position, int chars
         cachedTextValid = false;
         return;
     }
-    cachedText.replace(position, charsRemoved, added);
+    if (cachedText.isDetached()) {
+        cachedText.replace(position, charsRemoved, added);
+        return;
+    }
+    // Shared (the form keeps the text it converted): one copy, not a copy
+    // for detaching and then a move of the rest for the edit.
+    QString next;
+    next.reserve(size - charsRemoved + charsAdded);
+    next.append(QStringView(cachedText).first(position))
+        .append(added)
+        .append(QStringView(cachedText).sliced(position + charsRemoved));
+    cachedText = std::move(next);
 }
 
 void CodeEditor::replaceChangedText(const QString& text) {
