@@ -85,7 +85,9 @@ const QString& CodeEditor::currentText() const {
         cachedDocument = shown;
         cachedTextValid = false;
     }
-    if (!cachedTextValid) {
+    // An edit made while the document reported another one is not reported
+    // itself; the length tells of it.
+    if (!cachedTextValid || cachedText.size() != shown->characterCount() - 1) {
         cachedText = documentText(*shown);
         cachedTextValid = true;
     }
