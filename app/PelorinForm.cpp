@@ -775,7 +775,7 @@ void PelorinForm::convertSource() {
         return;
     }
     // compile() takes the copy over and frees it with free(); sass_copy_c_string() mallocs it.
-    options.input = sass_copy_c_string(lastSource.trimmed().toUtf8().constData());
+    options.input = sass_copy_c_string(QStringView(lastSource).trimmed().toUtf8().constData());
 
     try {
         const char* css = VantorCompiler::compile(options);
