@@ -144,16 +144,55 @@ void CodeEditor::replaceChangedText(const QString& text) {
     qsizetype suffix = commonSuffix(was + currentSize, now + wantedSize, shorter - prefix);
     if (suffix > 0 && QChar::isLowSurrogate(was[currentSize - suffix]))
         --suffix;
+    const qsizetype oldEnd = currentSize - suffix;
+    const qsizetype newEnd = wantedSize - suffix;
 
     const bool undo = document.isUndoRedoEnabled();
     document.setUndoRedoEnabled(false);
     QTextCursor cursor(&document);
-    // Inside an edit block placing the cursor lays nothing out, where it
-    // would otherwise shape the line it lands on, shown or not.
+    // One edit for the document and its listeners, however many parts.
+    // Inside an edit block placing the cursor also lays nothing out, where
+    // it would otherwise shape the line it lands on, shown or not.
     cursor.beginEditBlock();
-    cursor.setPosition(int(prefix));
-    cursor.setPosition(int(currentSize - suffix), QTextCursor::KeepAnchor);
-    cursor.insertText(wanted.mid(prefix, wantedSize - suffix - prefix));
+    // Replaces the old text [oldFrom, oldTo) with the new [newFrom, newTo),
+    // keeping what they begin and end with alike.
+    const auto replaceSpan = [&](qsizetype oldFrom, qsizetype oldTo, qsizetype newFrom, qsizetype newTo) {
+        const qsizetype oldLength = oldTo - oldFrom;
+        const qsizetype newLength = newTo - newFrom;
+        qsizetype head = commonPrefix(was + oldFrom, now + newFrom, qMin(oldLength, newLength));
+        if (head == oldLength && head == newLength)
+            return;
+        if (head > 0 && QChar::isHighSurrogate(was[oldFrom + head - 1]))
+            --head;
+        qsizetype tail = commonSuffix(was + oldTo, now + newTo, qMin(oldLength, newLength) - head);
+        if (tail > 0 && QChar::isLowSurrogate(was[oldTo - tail]))
+            --tail;
+        cursor.setPosition(int(oldFrom + head));
+        cursor.setPosition(int(oldTo - tail), QTextCursor::KeepAnchor);
+        cursor.insertText(QString(reinterpret_cast<const QChar*>(now + newFrom + head), newLength - tail - head));
+    };
+    const QStringView oldMiddle(was + prefix, oldEnd - prefix);
+    const QStringView newMiddle(now + prefix, newEnd - prefix);
+    const qsizetype breaks = oldMiddle.count(u'\n');
+    if (breaks > 0 && newMiddle.count(u'\n') == breaks) {
+        // As many lines as before: each changed line is edited in place, so the
+        // document keeps its blocks (their layouts and highlighting among them)
+        // instead of losing and making again every line in between. From the
+        // last line up, so that the positions of those before stay put.
+        qsizetype oldTo = oldEnd;
+        qsizetype newTo = newEnd;
+        for (;;) {
+            const qsizetype oldFrom = oldMiddle.lastIndexOf(u'\n', oldTo - prefix - 1) + 1 + prefix;
+            const qsizetype newFrom = newMiddle.lastIndexOf(u'\n', newTo - prefix - 1) + 1 + prefix;
+            replaceSpan(oldFrom, oldTo, newFrom, newTo);
+            if (oldFrom == prefix)
+                break;
+            oldTo = oldFrom - 1;
+            newTo = newFrom - 1;
+        }
+    } else {
+        replaceSpan(prefix, oldEnd, prefix, newEnd);
+    }
     cursor.endEditBlock();
     document.setUndoRedoEnabled(undo);
 }

@@ -88,6 +88,12 @@ private slots:
         QTest::newRow("overlap grow") << "aa" << "aaa" << 2;
         QTest::newRow("overlap shrink") << "aaa" << "aa" << 2;
         QTest::newRow("changed line") << "a {\n  color: red;\n}\n" << "a {\n  color: blue;\n}\n" << 13;
+        QTest::newRow("lines changed, as many") << "a {\n  b: 1px;\n  c: 2;\n  d: 3px;\n}\n"
+                                                << "a {\n  b: 10px;\n  c: 2;\n  d: 30px;\n}\n" << 10;
+        QTest::newRow("lines changed, one more") << "a {\n  b: 1px;\n  d: 3px;\n}\n"
+                                                 << "a {\n  b: 10px;\n  c: 2;\n  d: 30px;\n}\n" << 10;
+        QTest::newRow("lines changed, a pair at a line's end") << "a" + grin + "\nb\nc" + grin
+                                                               << "a" + grinning + "\nb\nc" + grinning << 1;
         QTest::newRow("accent at the cut") << QString::fromUtf8("caf\u00e9s") << "cafes" << 3;
         QTest::newRow("accent added") << "naive" << QString::fromUtf8("na\u00efve") << 2;
         QTest::newRow("no-break space kept") << QString::fromUtf8("x\u00a0y") << QString::fromUtf8("x\u00a0z")
@@ -129,6 +135,20 @@ private slots:
         }
         QVERIFY(!editor.document()->isUndoAvailable());
         QVERIFY(editor.document()->isUndoRedoEnabled());
+    }
+
+    // When the changed middle has as many lines as before, the lines in it that
+    // did not change keep their blocks (and with them their layout and
+    // highlighting): only the changed lines are edited.
+    void replaceChangedTextKeepsTheLinesBetween() {
+        pelorin::CodeEditor editor;
+        editor.setPlainText("a {\n  b: 1px;\n  c: 2;\n  d: 3px;\n}");
+        struct Mark : QTextBlockUserData {};
+        QTextBlock between = editor.document()->findBlockByNumber(2);
+        between.setUserData(new Mark);
+        editor.replaceChangedText("a {\n  b: 10px;\n  c: 2;\n  d: 30px;\n}");
+        QCOMPARE(documentText(*editor.document()), QString("a {\n  b: 10px;\n  c: 2;\n  d: 30px;\n}"));
+        QVERIFY(editor.document()->findBlockByNumber(2).userData() != nullptr);
     }
 
     void replaceChangedTextSettlesLineBreaks_data() {
