@@ -95,7 +95,7 @@ const QString& CodeEditor::currentText() const {
 }
 
 void CodeEditor::followEdit(const QTextDocument* edited, int position, int charsRemoved, int charsAdded) {
-    if (!cachedTextValid || edited != cachedDocument)
+    if (placing || !cachedTextValid || edited != cachedDocument)
         return;
     // An edit whose figures do not add up to the new length (a whole new text
     // can count the closing block separator) is read whole next time instead.
@@ -193,7 +193,11 @@ void CodeEditor::replaceChangedText(const QString& text) {
     } else {
         replaceSpan(prefix, oldEnd, prefix, newEnd);
     }
+    // The new text is known: it need not be read back from the document.
+    placing = true;
     cursor.endEditBlock();
+    placing = false;
+    cachedText = wanted;
     document.setUndoRedoEnabled(undo);
 }
 

@@ -176,6 +176,7 @@ private:
     mutable QPointer<const QTextDocument> cachedDocument;
     mutable QMetaObject::Connection cachedEdits;
     mutable bool cachedTextValid = false;
+    bool placing = false;  // replaceChangedText() edits, and sets the copy itself
 };
 
 }  // namespace pelorin
