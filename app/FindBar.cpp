@@ -1,6 +1,7 @@
 #include "FindBar.h"
 
 #include "Chrome.h"
+#include "CodeEditor.h"
 #include "DocumentText.h"
 
 #include <QGridLayout>
@@ -181,7 +182,9 @@ void FindBar::collectMatches() {
     const QString query = findField->text();
     if (query.isEmpty())
         return;
-    const QString text = documentText(*editor->document());
+    // A code editor keeps its text; any other is read whole.
+    const auto* code = qobject_cast<const CodeEditor*>(editor);
+    const QString text = code ? code->currentText() : documentText(*editor->document());
     const Qt::CaseSensitivity sensitivity = caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive;
     for (qsizetype at = text.indexOf(query, 0, sensitivity); at >= 0;
          at = text.indexOf(query, at + query.size(), sensitivity))
