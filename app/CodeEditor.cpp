@@ -95,8 +95,13 @@ const QString& CodeEditor::currentText() const {
 }
 
 void CodeEditor::followEdit(const QTextDocument* edited, int position, int charsRemoved, int charsAdded) {
-    if (placing || !cachedTextValid || edited != cachedDocument)
+    if (!cachedTextValid || edited != cachedDocument)
         return;
+    if (placing) {
+        // replaceChangedText() knows the new text: nothing to read back.
+        cachedText = *placing;
+        return;
+    }
     // An edit whose figures do not add up to the new length (a whole new text
     // can count the closing block separator) is read whole next time instead.
     const qsizetype size = cachedText.size();
@@ -193,11 +198,11 @@ void CodeEditor::replaceChangedText(const QString& text) {
     } else {
         replaceSpan(prefix, oldEnd, prefix, newEnd);
     }
-    // The new text is known: it need not be read back from the document.
-    placing = true;
+    // The edit is reported as the block ends, and listeners may read
+    // currentText() then: it is the new text from the report on.
+    placing = &wanted;
     cursor.endEditBlock();
-    placing = false;
-    cachedText = wanted;
+    placing = nullptr;
     document.setUndoRedoEnabled(undo);
 }
 

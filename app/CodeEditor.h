@@ -176,7 +176,8 @@ private:
     mutable QPointer<const QTextDocument> cachedDocument;
     mutable QMetaObject::Connection cachedEdits;
     mutable bool cachedTextValid = false;
-    bool placing = false;  // replaceChangedText() edits, and sets the copy itself
+    // While replaceChangedText() edits: the text it is placing.
+    const QString* placing = nullptr;
 };
 
 }  // namespace pelorin

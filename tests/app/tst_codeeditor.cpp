@@ -646,6 +646,12 @@ private slots:
             QVERIFY2(editor.currentText() == pelorin::documentText(*editor.document()), step);
         };
         QTextDocument& document = *editor.document();
+        // Listeners of the change read the new text too, whoever made it.
+        int staleReads = 0;
+        connect(&editor, &QPlainTextEdit::textChanged, this, [&] {
+            if (editor.currentText() != pelorin::documentText(*editor.document()))
+                ++staleReads;
+        });
         check("loaded");
         editor.moveCursor(QTextCursor::End);
         QTest::keyClick(&editor, Qt::Key_Return);
@@ -666,6 +672,8 @@ private slots:
         check("all replaced");
         editor.replaceChangedText("one\r\nthree\n");
         check("replaced in the middle");
+        editor.replaceChangedText("one\r\nthere\n");
+        check("replaced, as long as before");
         editor.setPlainText(QString());
         check("emptied");
         editor.setPlainText("again\n");
@@ -679,6 +687,7 @@ private slots:
         check("edited there");
         editor.setDocument(nullptr);  // a new one of its own, before `other` goes
         check("a new document");
+        QCOMPARE(staleReads, 0);
     }
 
     void longLinesWrapAnywhere() {
