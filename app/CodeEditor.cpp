@@ -184,13 +184,18 @@ void CodeEditor::replaceChangedText(const QString& text) {
         // document keeps its blocks (their layouts and highlighting among them)
         // instead of losing and making again every line in between. From the
         // last line up, so that the positions of those before stay put.
-        qsizetype oldTo = oldEnd;
-        qsizetype newTo = newEnd;
+        // Where the line ending at `to` (an offset into `middle`) starts; a
+        // negative start for lastIndexOf() would count from the end instead.
+        const auto lineStart = [](QStringView middle, qsizetype to) {
+            return to == 0 ? 0 : middle.lastIndexOf(u'\n', to - 1) + 1;
+        };
+        qsizetype oldTo = oldMiddle.size();
+        qsizetype newTo = newMiddle.size();
         for (;;) {
-            const qsizetype oldFrom = oldMiddle.lastIndexOf(u'\n', oldTo - prefix - 1) + 1 + prefix;
-            const qsizetype newFrom = newMiddle.lastIndexOf(u'\n', newTo - prefix - 1) + 1 + prefix;
-            replaceSpan(oldFrom, oldTo, newFrom, newTo);
-            if (oldFrom == prefix)
+            const qsizetype oldFrom = lineStart(oldMiddle, oldTo);
+            const qsizetype newFrom = lineStart(newMiddle, newTo);
+            replaceSpan(prefix + oldFrom, prefix + oldTo, prefix + newFrom, prefix + newTo);
+            if (oldFrom == 0)
                 break;
             oldTo = oldFrom - 1;
             newTo = newFrom - 1;

@@ -6,6 +6,7 @@
 #include <sass.h>
 
 #include <QPlainTextEdit>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -92,6 +93,8 @@ private slots:
                                                 << "a {\n  b: 10px;\n  c: 2;\n  d: 30px;\n}\n" << 10;
         QTest::newRow("lines changed, one more") << "a {\n  b: 1px;\n  d: 3px;\n}\n"
                                                  << "a {\n  b: 10px;\n  c: 2;\n  d: 30px;\n}\n" << 10;
+        QTest::newRow("lines changed, the first one empty in the middle") << "ab\ncd\nef" << "abX\ncdY\nef" << 2;
+        QTest::newRow("lines changed, the last one empty in the middle") << "ab\ncd\nef" << "Xab\nYcd\nef" << 0;
         QTest::newRow("lines changed, a pair at a line's end") << "a" + grin + "\nb\nc" + grin
                                                                << "a" + grinning + "\nb\nc" + grinning << 1;
         QTest::newRow("accent at the cut") << QString::fromUtf8("caf\u00e9s") << "cafes" << 3;
@@ -135,6 +138,30 @@ private slots:
         }
         QVERIFY(!editor.document()->isUndoAvailable());
         QVERIFY(editor.document()->isUndoRedoEnabled());
+    }
+
+    // Many small random texts, each replaced by another: line breaks, pairs
+    // and repeats put the changed middle's ends everywhere (a line's start or
+    // end, beside a break, inside a run of equal characters).
+    void replaceChangedTextRandomPairs() {
+        const QString grin = QString::fromUtf8("\U0001F600");
+        const QStringList pieces{"a", "b", "\n", grin, "\n\n"};
+        QRandomGenerator random(20261210);
+        const auto randomText = [&] {
+            QString text;
+            for (int i = int(random.bounded(9)); i > 0; --i)
+                text += pieces.at(int(random.bounded(pieces.size())));
+            return text;
+        };
+        pelorin::CodeEditor editor;
+        for (int round = 0; round < 3000; ++round) {
+            const QString before = randomText();
+            const QString after = randomText();
+            editor.setPlainText(before);
+            editor.replaceChangedText(after);
+            QVERIFY2(documentText(*editor.document()) == after,
+                     qPrintable(QString("%1 -> %2").arg(before.toHtmlEscaped(), after.toHtmlEscaped())));
+        }
     }
 
     // When the changed middle has as many lines as before, the lines in it that
