@@ -29,10 +29,6 @@ inline bool isLineBreakAtOrAbove2028(char16_t c) { return c >= QChar::LineSepara
 // What normalizedLineBreaks() turns into '\n'.
 constexpr char16_t FoldedBreaks[] = {u'\r', QChar::ParagraphSeparator, QChar::LineSeparator, 0xfdd0, 0xfdd1};
 
-}  // namespace
-
-namespace {
-
 QString foldedLineBreaks(QString text) {
     char16_t* const begin = reinterpret_cast<char16_t*>(text.data());
     std::replace_if(begin, begin + text.size(), isLineBreakAtOrAbove2028, u'\n');

@@ -14,7 +14,10 @@ constexpr int MostBlocksRepaintedOneByOne = 200;
 }  // namespace
 
 PlainTextLayout::PlainTextLayout(QTextDocument* document, VisibleBlocks visibleBlocks)
-    : QPlainTextDocumentLayout(document), visibleBlocks(std::move(visibleBlocks)), blocks(document->blockCount()), lines(document->lineCount()) {
+    : QPlainTextDocumentLayout(document),
+      visibleBlocks(std::move(visibleBlocks)),
+      blocks(document->blockCount()),
+      lines(document->lineCount()) {
     connect(this, &QAbstractTextDocumentLayout::documentSizeChanged, this,
             [this] { lines = this->document()->lineCount(); });
 }

@@ -625,7 +625,8 @@ private slots:
         QCoreApplication::processEvents();
         editor.viewport()->removeEventFilter(&spy);
 
-        const QImage shown = editor.screen()->grabWindow(editor.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage shown =
+            editor.screen()->grabWindow(editor.winId()).toImage().convertToFormat(QImage::Format_RGB32);
         const QImage fresh = editor.grab().toImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shown.size(), fresh.size());
         QVERIFY2(shown == fresh, "the window shows something else than the editor paints");
