@@ -565,12 +565,15 @@ private slots:
         QTest::newRow("an edit below the view") << 5 << true;
         QTest::newRow("a line break typed") << 6 << false;
         QTest::newRow("the caret moves to another line") << 7 << true;
+        QTest::newRow("a line wrapped anywhere grows") << 8 << false;
     }
     void editsRepaintWhatTheyChange() {
         QFETCH(int, edit);
         QFETCH(bool, small);
         QStringList lines = numberedLines(200).split(u'\n');
         lines[6] = "wrapped " + QString(120, u'w');
+        if (edit == 8)
+            lines[2] = QString(12000, u'l');  // long enough to wrap anywhere
         CodeEditor editor;
         editor.setCursorWidth(0);  // no blinking caret to tell the two pictures apart
         showEditor(editor, lines.join(u'\n'));
@@ -621,6 +624,17 @@ private slots:
         case 7:
             editor.setTextCursor(cursor);  // the gutter's bright number moves with it
             break;
+        case 8: {
+            QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+            // The view shows the long line's last rows and the lines after it.
+            const QTextBlock longLine = editor.document()->findBlockByNumber(2);
+            editor.verticalScrollBar()->setValue(2 + longLine.layout()->lineCount() - 5);
+            QCoreApplication::processEvents();
+            painted = QRegion();
+            cursor = QTextCursor(longLine);
+            cursor.insertText(QString(400, u'g'));
+            break;
+        }
         }
         QCoreApplication::processEvents();
         editor.viewport()->removeEventFilter(&spy);
