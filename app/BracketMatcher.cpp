@@ -1,9 +1,6 @@
 #include "BracketMatcher.h"
 
-#include "DocumentText.h"
-
 #include <QString>
-#include <QTextDocument>
 
 #include <vector>
 
@@ -65,20 +62,9 @@ void scanBrackets(const QString& text, bool lineComments, Visit visit) {
 
 }  // namespace
 
-BracketMatcher::Match BracketMatcher::at(const QTextDocument& document, int caret) const {
-    Match match;
-    // Most caret positions touch no bracket: no need to read the text then.
-    const auto bracketAt = [&document](int position) {
-        const QChar c = position >= 0 ? document.characterAt(position) : QChar();
-        return isOpening(c) || isClosing(c);
-    };
-    if (!bracketAt(caret - 1) && !bracketAt(caret))
-        return match;
-    return at(documentText(document), caret);
-}
-
 BracketMatcher::Match BracketMatcher::at(const QString& text, int caret) const {
     Match match;
+    // Most caret positions touch no bracket: no scan then.
     const auto bracketAt = [&text](int position) {
         const QChar c = position >= 0 && position < text.size() ? text.at(position) : QChar();
         return isOpening(c) || isClosing(c);

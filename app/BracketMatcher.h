@@ -1,7 +1,6 @@
 #pragma once
 
 class QString;
-class QTextDocument;
 
 namespace pelorin {
 
@@ -18,9 +17,8 @@ public:
     // `lineComments`: whether `//` starts a comment that runs to the line's end (SCSS).
     explicit BracketMatcher(bool lineComments) : lineComments(lineComments) {}
 
-    // The bracket just before the caret, else the one just after it, with its partner.
-    Match at(const QTextDocument& document, int caret) const;
-    // The same in `text`, a document's text as documentText() reads it.
+    // The bracket just before the caret, else the one just after it, with its
+    // partner, in `text`: a document's text as documentText() reads it.
     Match at(const QString& text, int caret) const;
 
 private:
