@@ -2,7 +2,6 @@
 
 #include "Chrome.h"
 #include "CodeEditor.h"
-#include "DocumentText.h"
 
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -50,7 +49,7 @@ QToolButton* toolButton(const char* name, const QString& text, const QString& ac
 
 }  // namespace
 
-FindBar::FindBar(QPlainTextEdit* editor, QWidget* pane) : QFrame(pane), editor(editor), pane(pane) {
+FindBar::FindBar(CodeEditor* editor, QWidget* pane) : QFrame(pane), editor(editor), pane(pane) {
     InitializeComponent();
     editor->installEventFilter(this);
     connect(editor->document(), &QTextDocument::contentsChanged, this, [this] {
@@ -182,9 +181,7 @@ void FindBar::collectMatches() {
     const QString query = findField->text();
     if (query.isEmpty())
         return;
-    // A code editor keeps its text; any other is read whole.
-    const auto* code = qobject_cast<const CodeEditor*>(editor);
-    const QString text = code ? code->currentText() : documentText(*editor->document());
+    const QString& text = editor->currentText();
     const Qt::CaseSensitivity sensitivity = caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive;
     for (qsizetype at = text.indexOf(query, 0, sensitivity); at >= 0;
          at = text.indexOf(query, at + query.size(), sensitivity))

@@ -5,10 +5,11 @@
 
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QToolButton;
 
 namespace pelorin {
+
+class CodeEditor;
 
 // A small find (and replace) bar that floats over the top right of an
 // editor's pane. Ctrl+F in the editor opens it for finding, Ctrl+H adds the
@@ -20,7 +21,7 @@ class FindBar : public QFrame {
     Q_OBJECT
 
 public:
-    FindBar(QPlainTextEdit* editor, QWidget* pane);
+    FindBar(CodeEditor* editor, QWidget* pane);
 
     void openFind();
     // Find and replace; find only when the editor is read-only.
@@ -58,7 +59,7 @@ private:
     int selectedMatch() const;
     bool caseSensitive() const;
 
-    QPlainTextEdit* editor;
+    CodeEditor* editor;
     QWidget* pane;
     QList<int> matches;  // where each match starts, in order
     int current = -1;    // the selected match, -1 when none
