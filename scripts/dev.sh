@@ -30,6 +30,31 @@ clang_runtime() {
 }
 [ "$mode" != fuzz ] || packages+=(clang "$(clang_runtime)")
 
+# locked FILE...: succeeds while some process holds a lock on one of the files. apt and dpkg
+# lock with fcntl; /proc/locks names each locked file by its device and inode.
+locked() {
+  local f id
+  for f in "$@"; do
+    [ -e "$f" ] || continue
+    id=$(stat -L -c '%Hd %Ld %i' "$f" | { read -r major minor inode; printf '%02x:%02x:%s' "$major" "$minor" "$inode"; })
+    # A waiter's line has "->" before its type, which moves the id one field on.
+    awk -v id="$id" '$6 == id || $7 == id { found = 1 } END { exit !found }' /proc/locks && return 0
+  done
+  return 1
+}
+
+# wait_for_locks FILE...: a fresh desktop's automatic updates often hold the package manager's
+# locks for minutes; waits for them, up to 300 s, saying so in one line. apt-get reports a lock
+# still held after that.
+wait_for_locks() {
+  locked "$@" || return 0
+  echo "Another program (such as automatic updates) is using the package manager; waiting for it, up to 300 s ..."
+  local end=$((SECONDS + 300))
+  while locked "$@" && ((SECONDS < end)); do
+    sleep 1
+  done
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null | grep -q '^ii' || missing+=("$p")
@@ -39,7 +64,16 @@ if ((${#missing[@]})); then
   sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   log=$(mktemp)
-  if ! { "${sudo[@]}" apt-get update -qq && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  status=0
+  wait_for_locks /var/lib/apt/lists/lock
+  "${sudo[@]}" apt-get update -qq >"$log" 2>&1 || status=$?
+  if [ "$status" -eq 0 ]; then
+    wait_for_locks /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/cache/apt/archives/lock
+    # The timeout covers a lock taken again between the wait and apt-get's start.
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+      -o DPkg::Lock::Timeout=300 "${missing[@]}" >>"$log" 2>&1 || status=$?
+  fi
+  if [ "$status" -ne 0 ]; then
     cat "$log" >&2
     echo "Installing ${missing[*]} failed." >&2
     exit 1
