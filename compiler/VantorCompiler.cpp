@@ -1,9 +1,9 @@
 #include "VantorCompiler.h"
 
-#include "ErrorHints.h"
-#include "Framing.h"
-#include "SourceScan.h"
-#include "WorkerProcess.h"
+#include "libsass/ErrorHints.h"
+#include "libsass/Framing.h"
+#include "libsass/SourceScan.h"
+#include "libsass/WorkerProcess.h"
 
 #include <algorithm>
 #include <chrono>
@@ -49,12 +49,6 @@ std::string stalledText(std::chrono::nanoseconds backstop) {
     return "Compilation stopped: the Sass compiler made no progress for " + std::to_string(seconds) +
            " seconds (is it waiting for an @import of a pipe or device?)";
 }
-
-struct Warning {
-    std::string text;
-    std::int32_t line = 0;
-    std::int32_t column = 0;
-};
 
 // One conversion's results, owned here until free_memory(); the texts are
 // taken over from the worker's decoded reply, not copied again.
@@ -156,8 +150,9 @@ const char* compile(CompilerOptions options) {
                 conversion->errorFile = std::move(response.error_file);
             }
             conversion->warnings.reserve(response.warnings.size());
-            for (framing::Warning& w : response.warnings)
-                conversion->warnings.push_back({std::move(w.text), position(w.line), position(w.column)});
+            for (Warning& w : response.warnings)
+                conversion->warnings.push_back({std::move(w.text), std::uint32_t(position(w.line)),
+                                                std::uint32_t(position(w.column))});
             break;
         }
         case WorkerProcess::Outcome::TimedOut:
@@ -208,12 +203,12 @@ const char* warning_text(std::int32_t index) {
 
 std::int32_t warning_line(std::int32_t index) {
     const Warning* w = warningAt(index);
-    return w ? w->line : 0;
+    return w ? std::int32_t(w->line) : 0;
 }
 
 std::int32_t warning_column(std::int32_t index) {
     const Warning* w = warningAt(index);
-    return w ? w->column : 0;
+    return w ? std::int32_t(w->column) : 0;
 }
 
 void free_memory() {

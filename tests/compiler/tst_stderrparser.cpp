@@ -1,6 +1,6 @@
 // The reader of libsass's standard error and of its error traces, over the
 // formats libsass 3.6.5 prints and over malformed, truncated and huge inputs.
-#include <StderrParser.h>
+#include "libsass/StderrParser.h"
 
 #include <QtTest>
 

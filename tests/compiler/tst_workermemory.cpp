@@ -1,7 +1,7 @@
 // The worker's memory: a run-away stylesheet meets the address-space cap as
 // libsass's "Unable to allocate memory" and the worker lives on; memory kept
 // for reuse between conversions goes back to the system once requests stop.
-#include "Framing.h"
+#include "libsass/Framing.h"
 
 #include <VantorCompiler.h>
 

@@ -4,7 +4,7 @@
 // is a payload. Decoding must never read out of bounds, and whatever decodes
 // must encode back to exactly the same bytes: the encoding is canonical, so a
 // decoder that accepts more or less than the encoder writes is a fault.
-#include "Framing.h"
+#include "libsass/Framing.h"
 
 #include <cstddef>
 #include <cstdint>

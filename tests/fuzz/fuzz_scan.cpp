@@ -3,7 +3,7 @@
 //
 // The first byte picks the syntax and splits the rest into a CSS and an SCSS
 // part. Every place found must lie in its text and point at what was found.
-#include "SourceScan.h"
+#include "libsass/SourceScan.h"
 
 #include <algorithm>
 #include <cstddef>

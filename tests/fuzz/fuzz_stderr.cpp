@@ -4,9 +4,9 @@
 // Whatever the input, every message has a text, begins after the one before,
 // and has both or neither of line and column; the bounded warnings it gives
 // encode into a response that decodes back to the same warnings.
-#include "Framing.h"
-#include "StderrParser.h"
-#include "WarningCollector.h"
+#include "core/WarningCollector.h"
+#include "libsass/Framing.h"
+#include "libsass/StderrParser.h"
 
 #include <cstddef>
 #include <cstdint>

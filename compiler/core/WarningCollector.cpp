@@ -24,7 +24,7 @@ void WarningCollector::add(std::string_view text, std::uint32_t line, std::uint3
         ++skipped_;
         return;
     }
-    framing::Warning w;
+    Warning w;
     if (text.size() > MaxTextBytes) {
         const std::string_view head = cut(text, MaxTextBytes - 3);
         w.text.reserve(head.size() + 3);
@@ -47,10 +47,10 @@ void WarningCollector::add(std::string_view text, std::uint32_t line, std::uint3
 
 void WarningCollector::skip(std::size_t count) { skipped_ += count; }
 
-std::vector<framing::Warning> WarningCollector::take() {
-    std::vector<framing::Warning> result = std::move(kept_);
+std::vector<Warning> WarningCollector::take() {
+    std::vector<Warning> result = std::move(kept_);
     if (skipped_ > 0) {
-        framing::Warning more;
+        Warning more;
         more.text = std::string(Ellipsis) + " and " + std::to_string(skipped_) +
                     (skipped_ == 1 ? " more warning" : " more warnings");
         result.push_back(std::move(more));

@@ -1,9 +1,9 @@
 // One conversion's warnings, in the order they arose, within fixed bounds.
 //
-// Compiled into the worker; nothing here is exported.
+// Shared by both engines; nothing here is exported.
 #pragma once
 
-#include "Framing.h"
+#include "core/Warning.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +15,7 @@ namespace VantorCompiler {
 class WarningCollector {
 public:
     // Warnings kept; the ones after them are only counted.
-    static constexpr std::size_t MaxKept = framing::MaxWarnings - 1;
+    static constexpr std::size_t MaxKept = 100;
     // Bytes kept of one warning's text; a longer text is cut and ends in "…".
     static constexpr std::size_t MaxTextBytes = 2048;
     // Bytes kept of all texts together; the warning that would pass it and all
@@ -28,10 +28,10 @@ public:
     // Counts warnings that are not kept.
     void skip(std::size_t count);
     // The kept warnings, then "… and N more warnings" when some were only counted.
-    std::vector<framing::Warning> take();
+    std::vector<Warning> take();
 
 private:
-    std::vector<framing::Warning> kept_;
+    std::vector<Warning> kept_;
     std::size_t bytes_ = 0;
     std::size_t skipped_ = 0;
     bool full_ = false;

@@ -14,6 +14,8 @@
 // Compiled into both the library and the worker; nothing here is exported.
 #pragma once
 
+#include "core/Warning.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -38,11 +40,7 @@ struct Request {
     std::optional<std::string> input;
 };
 
-struct Warning {
-    std::string text;
-    std::uint32_t line = 0;
-    std::uint32_t column = 0;
-};
+using Warning = VantorCompiler::Warning;
 
 struct Response {
     std::optional<std::string> css;

@@ -12,7 +12,7 @@
 #include "SourceScan.h"
 #include "StderrParser.h"
 #include "VantorCompiler.h"
-#include "WarningCollector.h"
+#include "core/WarningCollector.h"
 
 #include <sass.h>
 

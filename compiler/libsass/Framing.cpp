@@ -1,11 +1,16 @@
 #include "Framing.h"
 
+#include "core/WarningCollector.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
 namespace VantorCompiler {
 namespace framing {
+
+static_assert(MaxWarnings == WarningCollector::MaxKept + 1, "a response holds the kept warnings and the summary");
+
 namespace {
 
 void putU32(std::string& out, std::uint32_t v) {
