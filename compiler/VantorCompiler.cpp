@@ -19,24 +19,6 @@ namespace {
 
 const char* const FailureText = "ERROR : Unhandled compiler error occurred please contact supplier";
 
-// What one conversion may cost, worker start included: CPU time of the
-// worker, growing with the text (about ten times what libsass needs per byte),
-// so that other programs' load never stops a conversion.
-constexpr std::chrono::seconds CpuBase{2};
-constexpr std::chrono::microseconds CpuPerByte{10};
-// The wall-clock backstop for a worker that makes no progress (uses next to no
-// CPU time: blocked on a pipe, stopped): a few times the CPU budget, never
-// less than this.
-constexpr std::chrono::seconds MinBackstop{10};
-constexpr int BackstopFactor = 3;
-
-WorkerProcess::Budget budgetFor(std::size_t inputSize) {
-    WorkerProcess::Budget budget;
-    budget.cpu = CpuBase + CpuPerByte * static_cast<std::int64_t>(inputSize);
-    budget.wall = std::max<std::chrono::nanoseconds>(MinBackstop, budget.cpu * BackstopFactor);
-    return budget;
-}
-
 // The budget as the user reads it: whole seconds, 2 for any short text.
 std::string timeLimitText(std::chrono::nanoseconds cpu) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(cpu).count();
@@ -126,7 +108,7 @@ const char* compile(CompilerOptions options) {
         request.indent_type = options.indent_type;
         request.indent_width = options.indent_width;
         request.input.emplace(options.input);
-        const WorkerProcess::Budget budget = budgetFor(request.input->size());
+        const Budget budget = budgetFor(request.input->size());
         const std::string frame = framing::encodeRequest(request);
         request.input.reset();
         std::free(release.text);

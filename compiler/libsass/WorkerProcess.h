@@ -1,4 +1,5 @@
-// The one vantor-compiler-worker process the library keeps for its conversions.
+// The one vantor-compiler-worker process the library keeps for its libsass
+// conversions.
 //
 // For one thread at a time, as the library's functions are: nothing here is
 // locked. The worker may be started from any thread; it lives as long as the
@@ -6,11 +7,9 @@
 #pragma once
 
 #include "Framing.h"
+#include "core/ChildProcess.h"
+#include "core/CpuMeter.h"
 
-#include <sys/types.h>
-#include <time.h>
-
-#include <chrono>
 #include <string>
 
 namespace VantorCompiler {
@@ -33,20 +32,6 @@ public:
         std::string detail;
     };
 
-    // What one conversion may cost: the worker's CPU time, and how long on the
-    // wall clock it may go without progress (less than 50 ms of CPU time).
-    struct Budget {
-        std::chrono::nanoseconds cpu;
-        std::chrono::nanoseconds wall;
-    };
-
-    WorkerProcess() = default;
-    WorkerProcess(const WorkerProcess&) = delete;
-    WorkerProcess& operator=(const WorkerProcess&) = delete;
-    // Lets the worker go without waiting for it: an idle worker is killed and
-    // left to the system to reap, so the program's exit is not held up.
-    ~WorkerProcess();
-
     // Sends one request frame and waits for the reply within budget, starting
     // the worker first when none is running. A worker that ended while idle is
     // replaced silently and the request sent once more. After anything but
@@ -56,28 +41,12 @@ public:
 
 private:
     enum class Step { Ok, NotTaken, Ended, OverBudget, Stalled, Malformed };
-    class Meter;
 
     bool start(Exchange& result);
-    bool idle();
     Step talk(const std::string& frame, Budget budget, framing::Response& response);
-    Step send(const std::string& frame, Meter& meter);
-    Step receive(std::string& payload, Meter& meter);
-    // Ends the worker: killed unless it already ended, reaped, pipes closed.
-    // Returns how it ended, e.g. "SIGSEGV" or "exit status 1"; killedHere tells
-    // whether it was still running and killed by this call.
-    std::string stop(bool kill, bool* killedHere = nullptr);
-    void killWorker();
-    void forget();
-    void dropInherited();
+    Step receive(std::string& payload, CpuMeter& meter);
 
-    pid_t pid_ = -1;
-    pid_t owner_ = -1;  // the process that started the worker
-    int pidFd_ = -1;  // a pidfd of the worker, or -1 where the system has none
-    int requestFd_ = -1;
-    int responseFd_ = -1;
-    clockid_t cpuClock_ = 0;  // the worker's CPU-time clock
-    bool haveCpuClock_ = false;
+    ChildProcess child_;
 };
 
 }  // namespace VantorCompiler
