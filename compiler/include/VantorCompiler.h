@@ -45,6 +45,22 @@ enum IndentTypes : std::int32_t {
     Tabs = 1,
 };
 
+// The compilers the library can run, chosen by CompilerOptions::engine.
+enum Engines : std::int32_t {
+    Libsass = 0,
+    DartSass = 1,
+};
+
+// What kind of error the live conversion has, from error_kind().
+enum ErrorKinds : std::int32_t {
+    NoError = 0,
+    SassError = 1,            // the stylesheet has an error the compiler reports
+    ModuleSystemRefused = 2,  // libsass was given @use or @forward, which it cannot convert
+    Stopped = 3,              // the CPU-time limit, no progress, or the memory cap
+    CompilerFailed = 4,       // the compiler crashed or broke its protocol on this input
+    CannotRun = 5,            // the engine is unknown or cannot run here, whatever the text
+};
+
 // Largest indent_width compile() accepts; larger (or negative) widths give the
 // fixed failure text instead of a huge allocation.
 constexpr std::int32_t MaxIndentWidth = 1024;
@@ -63,8 +79,11 @@ struct CompilerOptions {
     std::int32_t indent_type;
     // Indentation characters per nesting level, 0 to MaxIndentWidth.
     std::int32_t indent_width;
+    // Engines code: the compiler that converts the text.
+    std::int32_t engine;
 
-    CompilerOptions() : output_style(2), source_map_embed(false), indent_type(Spaces), indent_width(4) {}
+    CompilerOptions()
+        : output_style(2), source_map_embed(false), indent_type(Spaces), indent_width(4), engine(Libsass) {}
 };
 
 // Converts options.input. Returns the CSS, null when there is none (a Sass
@@ -132,6 +151,26 @@ VANTOR_COMPILER_API std::int32_t warning_count();
 VANTOR_COMPILER_API const char* warning_text(std::int32_t index);
 VANTOR_COMPILER_API std::int32_t warning_line(std::int32_t index);
 VANTOR_COMPILER_API std::int32_t warning_column(std::int32_t index);
+
+// The engine's name and version, "libsass 3.6.5" or "Dart Sass 1.108.2"; null
+// for an unknown engine. Never starts a process; the text stays valid while
+// the library is loaded.
+VANTOR_COMPILER_API const char* engine_version(std::int32_t engine);
+
+// Null when the engine can run here as far as can be told without starting
+// it (its files are present and executable), else the reason, such as "Dart
+// Sass is not installed here: /path/dart-sass/dart is missing". Never starts
+// a process; the text stays valid while the library is loaded.
+VANTOR_COMPILER_API const char* engine_error(std::int32_t engine);
+
+// The live conversion's kind of error, an ErrorKinds code; NoError when it has
+// none or no conversion is live.
+VANTOR_COMPILER_API std::int32_t error_kind();
+
+// When error_file() is not null: the 1-based line and column of the error
+// inside that file, 0 when unknown. 0 otherwise.
+VANTOR_COMPILER_API std::int32_t error_file_line();
+VANTOR_COMPILER_API std::int32_t error_file_column();
 
 // Releases the live conversion and all its strings; does nothing when none is live.
 VANTOR_COMPILER_API void free_memory();

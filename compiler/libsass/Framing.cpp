@@ -113,7 +113,8 @@ std::string encodeRequest(const Request& request) {
 }
 
 std::string encodeResponse(const char* css, const char* error, std::uint32_t line, std::uint32_t column,
-                           const char* errorFile, const std::vector<Warning>& warnings) {
+                           const char* errorFile, const std::vector<Warning>& warnings, std::uint32_t fileLine,
+                           std::uint32_t fileColumn) {
     const std::size_t cssSize = stringSize(css);
     const std::size_t errorSize = stringSize(error);
     const std::size_t fileSize = stringSize(errorFile);
@@ -122,12 +123,14 @@ std::string encodeResponse(const char* css, const char* error, std::uint32_t lin
     for (std::size_t i = 0; i < count; ++i)
         warningBytes += 12 + warnings[i].text.size();
     std::string frame(HeaderSize, '\0');
-    frame.reserve(HeaderSize + 24 + cssSize + errorSize + fileSize + warningBytes);
+    frame.reserve(HeaderSize + 32 + cssSize + errorSize + fileSize + warningBytes);
     putString(frame, css, cssSize);
     putString(frame, error, errorSize);
     putU32(frame, line);
     putU32(frame, column);
     putString(frame, errorFile, fileSize);
+    putU32(frame, fileLine);
+    putU32(frame, fileColumn);
     putU32(frame, static_cast<std::uint32_t>(count));
     for (std::size_t i = 0; i < count; ++i) {
         putString(frame, warnings[i].text.data(), warnings[i].text.size());
@@ -154,7 +157,8 @@ bool decodeResponse(const unsigned char* data, std::size_t size, Response& respo
     Reader in(data, size);
     std::uint32_t count;
     if (!in.string(response.css) || !in.string(response.error) || !in.u32(response.error_line) ||
-        !in.u32(response.error_column) || !in.string(response.error_file) || !in.u32(count) || count > MaxWarnings)
+        !in.u32(response.error_column) || !in.string(response.error_file) || !in.u32(response.error_file_line) ||
+        !in.u32(response.error_file_column) || !in.u32(count) || count > MaxWarnings)
         return false;
     response.warnings.clear();
     response.warnings.reserve(count);

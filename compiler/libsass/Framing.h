@@ -8,7 +8,8 @@
 //   request:  i32 output_style, u8 source_map_embed, i32 indent_type,
 //             i32 indent_width, string input
 //   response: string css, string error, u32 error_line, u32 error_column,
-//             string error_file, u32 warning count, then per warning:
+//             string error_file, u32 error_file_line, u32 error_file_column,
+//             u32 warning count, then per warning:
 //             string text (never null), u32 line, u32 column
 //
 // Compiled into both the library and the worker; nothing here is exported.
@@ -49,6 +50,9 @@ struct Response {
     std::uint32_t error_column = 0;
     // The file of the error when it is not the converted text.
     std::optional<std::string> error_file;
+    // The error's place inside error_file, 0 when unknown.
+    std::uint32_t error_file_line = 0;
+    std::uint32_t error_file_column = 0;
     std::vector<Warning> warnings;
 };
 
@@ -57,7 +61,8 @@ std::string encodeRequest(const Request& request);
 // The text pointers may be null. Saves building std::strings on the worker side.
 // At most MaxWarnings warnings are written; the caller keeps within that.
 std::string encodeResponse(const char* css, const char* error, std::uint32_t line, std::uint32_t column,
-                           const char* errorFile = nullptr, const std::vector<Warning>& warnings = {});
+                           const char* errorFile = nullptr, const std::vector<Warning>& warnings = {},
+                           std::uint32_t fileLine = 0, std::uint32_t fileColumn = 0);
 
 // The payload length announced by a header of HeaderSize bytes.
 std::uint32_t payloadLength(const unsigned char* header);

@@ -461,10 +461,14 @@ std::string convert(const Request& request) {
     std::uint32_t column = failed ? static_cast<std::uint32_t>(sass_context_get_error_column(context)) : 0;
     const char* file = failed ? sass_context_get_error_file(context) : nullptr;
     std::string errorFile;
+    std::uint32_t fileLine = 0;
+    std::uint32_t fileColumn = 0;
     if (file && file != TextPath) {
         // An error in an imported file: its place in the converted text is the
         // innermost one of libsass's trace, the @import or @include.
         errorFile = file;
+        fileLine = line;
+        fileColumn = column;
         line = 0;
         column = 0;
         const char* message = sass_context_get_error_message(context);
@@ -478,7 +482,7 @@ std::string convert(const Request& request) {
         addLeftoverVariables(warnings, css, *request.input);
 
     std::string frame = encodeResponse(css, error, line, column, errorFile.empty() ? nullptr : errorFile.c_str(),
-                                       warnings.take());
+                                       warnings.take(), fileLine, fileColumn);
     sass_delete_data_context(data);
     return frame;
 }

@@ -76,6 +76,7 @@ private slots:
         QCOMPARE(o.source_map_embed, false);
         QCOMPARE(o.indent_type, 0);
         QCOMPARE(o.indent_width, 4);
+        QCOMPARE(o.engine, int(VantorCompiler::Libsass));
         QCOMPARE(sizeof(VantorCompiler::IndentTypes), size_t(4));
         // Default record: expanded, four spaces, no source comments.
         const Result r = convert("a { b { c: d } }");
@@ -158,8 +159,44 @@ private slots:
         QCOMPARE(QByteArray(VantorCompiler::error()), error);
         // Asking again gives the same text.
         QCOMPARE(QByteArray(VantorCompiler::error()), error);
+        QCOMPARE(int(VantorCompiler::error_kind()), int(VantorCompiler::SassError));
         VantorCompiler::free_memory();
         QVERIFY(VantorCompiler::error() == nullptr);
+        QCOMPARE(int(VantorCompiler::error_kind()), int(VantorCompiler::NoError));
+    }
+
+    void unknownEngines_data() {
+        QTest::addColumn<int>("code");
+        QTest::newRow("-1") << -1;
+        QTest::newRow("2") << 2;
+        QTest::newRow("INT_MAX") << INT_MAX;
+    }
+    // Refused whatever the text, saying which engines there are; nothing of the
+    // next conversion is affected.
+    void unknownEngines() {
+        QFETCH(int, code);
+        QVERIFY(VantorCompiler::engine_version(code) == nullptr);
+        QVERIFY(VantorCompiler::engine_error(code) != nullptr);
+        CompilerOptions o;
+        o.engine = code;
+        o.input = sass_copy_c_string("a { b: c }");
+        QVERIFY(VantorCompiler::compile(o) == nullptr);
+        QCOMPARE(int(VantorCompiler::error_kind()), int(VantorCompiler::CannotRun));
+        const QByteArray error = VantorCompiler::error();
+        QVERIFY2(error.startsWith("Unknown compiler (engine code " + QByteArray::number(code) + "): "), error.constData());
+        QCOMPARE(int(VantorCompiler::error_line()), 0);
+        VantorCompiler::free_memory();
+        QCOMPARE(convert("a { b: c }").css, QByteArray("a {\n    b: c;\n}\n"));
+    }
+
+    void libsassEngine() {
+        QCOMPARE(QByteArray(VantorCompiler::engine_version(VantorCompiler::Libsass)), QByteArray("libsass 3.6.5"));
+        QVERIFY(VantorCompiler::engine_error(VantorCompiler::Libsass) == nullptr);
+        // The same text each time, valid while the library is loaded.
+        QCOMPARE(VantorCompiler::engine_version(VantorCompiler::Libsass),
+                 VantorCompiler::engine_version(VantorCompiler::Libsass));
+        // The version named is the one the worker runs (Debian adds a date: 3.6.5+20220909).
+        QVERIFY2(QByteArray(libsass_version()).startsWith("3.6.5"), libsass_version());
     }
 
     void errorPosition_data() {
@@ -265,6 +302,7 @@ private slots:
         o.input = sass_copy_c_string("a { b: c }");
         QCOMPARE(QByteArray(VantorCompiler::compile(o)), QByteArray(FailureText));
         QVERIFY(VantorCompiler::error() == nullptr);
+        QCOMPARE(int(VantorCompiler::error_kind()), int(VantorCompiler::CompilerFailed));
         VantorCompiler::free_memory();
         // The next ordinary conversion is unaffected.
         QCOMPARE(convert("a { b: c }").css, QByteArray("a {\n    b: c;\n}\n"));

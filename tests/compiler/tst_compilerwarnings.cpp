@@ -25,6 +25,9 @@ struct Result {
     int column = 0;
     bool fileNull = true;
     QByteArray file;
+    int fileLine = 0;
+    int fileColumn = 0;
+    int kind = 0;
     // "line:column text" per warning.
     QStringList warnings;
 };
@@ -43,6 +46,9 @@ Result convert(const QByteArray& scss, CompilerOptions options = CompilerOptions
     const char* file = VantorCompiler::error_file();
     r.fileNull = file == nullptr;
     r.file = file;
+    r.fileLine = VantorCompiler::error_file_line();
+    r.fileColumn = VantorCompiler::error_file_column();
+    r.kind = VantorCompiler::error_kind();
     for (std::int32_t i = 0; i < VantorCompiler::warning_count(); ++i)
         r.warnings << QString("%1:%2 %3")
                           .arg(VantorCompiler::warning_line(i))
@@ -63,10 +69,17 @@ QString leftover(const QString& name, const QString& property) {
            "as in calc(#{$a * 2} + 1vw).";
 }
 
-const QByteArray ModuleReason =
-    "libsass, the compiler this program uses, predates the Sass module system (@use, @forward, and built-in modules "
-    "such as sass:math). Use @import and the global functions instead (math.div(a, b) \xE2\x86\x92 a / b, map.get "
-    "\xE2\x86\x92 map-get).";
+// The refusal of a module system rule names the way out: Dart Sass where it
+// can run here, else why it cannot, and the libsass way round.
+QByteArray moduleRefusal(const QByteArray& rule, bool imported) {
+    const char* problem = VantorCompiler::engine_error(VantorCompiler::DartSass);
+    const QByteArray wayOut = problem ? "Dart Sass would convert it, but it cannot run here (" + QByteArray(problem) + "). Use"
+                                      : QByteArray("Dart Sass converts it: choose Dart Sass as the compiler. Or use");
+    return rule + (imported ? " (in an imported file)" : "") +
+           " is not supported by libsass, which predates the Sass module system (@use, @forward, and built-in "
+           "modules such as sass:math). " +
+           wayOut + " @import and the global functions instead (math.div(a, b) \xE2\x86\x92 a / b, map.get \xE2\x86\x92 map-get).";
+}
 
 // A working directory of partials for one test; the worker follows it.
 class PartialsDir {
@@ -325,7 +338,8 @@ private slots:
         QFETCH(int, column);
         const Result r = convert(scss);
         QVERIFY(r.cssNull);
-        QCOMPARE(r.error, rule + " is not supported here: " + ModuleReason);
+        QCOMPARE(r.error, moduleRefusal(rule, false));
+        QCOMPARE(r.kind, int(VantorCompiler::ModuleSystemRefused));
         QCOMPARE(r.line, line);
         QCOMPARE(r.column, column);
         QVERIFY(r.fileNull);
@@ -368,7 +382,8 @@ private slots:
         PartialsDir dir(Partials);
         const Result r = convert(scss);
         QVERIFY(r.cssNull);
-        QCOMPARE(r.error, rule + " (in an imported file) is not supported here: " + ModuleReason);
+        QCOMPARE(r.error, moduleRefusal(rule, true));
+        QCOMPARE(r.kind, int(VantorCompiler::ModuleSystemRefused));
         QCOMPARE(r.line, 0);
         QCOMPARE(r.column, 0);
     }
@@ -427,20 +442,23 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("line");
         QTest::addColumn<int>("column");
+        // The place inside the file, where libsass names it.
+        QTest::addColumn<int>("fileLine");
+        QTest::addColumn<int>("fileColumn");
         QTest::addColumn<QByteArray>("error");
         QTest::newRow("in an imported file, at its @import")
-            << QByteArray("a { b: c }\n\n  @import \"bad\";") << "_bad.scss" << 3 << 3
+            << QByteArray("a { b: c }\n\n  @import \"bad\";") << "_bad.scss" << 3 << 3 << 3 << 6
             << QByteArray("Undefined variable: \"$undefined\".");
         QTest::newRow("in a mixin of an imported file, at the @include")
-            << QByteArray("@import \"badmix\";\na {\n  @include bm;\n}") << "_badmix.scss" << 3 << 3
+            << QByteArray("@import \"badmix\";\na {\n  @include bm;\n}") << "_badmix.scss" << 3 << 3 << 1 << 16
             << QByteArray("Undefined variable: \"$undefined2\".");
         QTest::newRow("syntax error in an imported file")
-            << QByteArray("@import \"broken\";") << "_broken.scss" << 1 << 1
+            << QByteArray("@import \"broken\";") << "_broken.scss" << 1 << 1 << 2 << 4
             << QByteArray("style declaration must contain a value");
-        QTest::newRow("in the text") << QByteArray("@import \"part\";\na { b: $nope; }") << QString() << 2 << 8
-                                     << QByteArray("Undefined variable: \"$nope\".");
+        QTest::newRow("in the text") << QByteArray("@import \"part\";\na { b: $nope; }") << QString() << 2 << 8 << 0
+                                     << 0 << QByteArray("Undefined variable: \"$nope\".");
         QTest::newRow("a missing file, in the text")
-            << QByteArray("@import \"missing\";") << QString() << 1 << 1
+            << QByteArray("@import \"missing\";") << QString() << 1 << 1 << 0 << 0
             << QByteArray("File to import not found or unreadable: missing.");
     }
     void importedErrors() {
@@ -448,11 +466,16 @@ private slots:
         QFETCH(QString, file);
         QFETCH(int, line);
         QFETCH(int, column);
+        QFETCH(int, fileLine);
+        QFETCH(int, fileColumn);
         QFETCH(QByteArray, error);
         PartialsDir dir(Partials);
         const Result r = convert(scss);
         QVERIFY(r.cssNull);
         QCOMPARE(r.error, error);
+        QCOMPARE(r.kind, int(VantorCompiler::SassError));
+        QCOMPARE(r.fileLine, fileLine);
+        QCOMPARE(r.fileColumn, fileColumn);
         QCOMPARE(r.fileNull, file.isEmpty());
         if (!file.isEmpty())
             QCOMPARE(QString::fromUtf8(r.file), dir.path(file));

@@ -54,6 +54,7 @@ struct Result {
     QByteArray error;
     int line = 0;
     int column = 0;
+    int kind = 0;
     qint64 ms = 0;
 };
 
@@ -72,6 +73,7 @@ Result convert(const QByteArray& scss) {
     r.error = error;
     r.line = VantorCompiler::error_line();
     r.column = VantorCompiler::error_column();
+    r.kind = VantorCompiler::error_kind();
     VantorCompiler::free_memory();
     return r;
 }
@@ -381,6 +383,14 @@ private slots:
             QVERIFY2(r.error == TimeLimitText || r.error.startsWith(CrashPrefix), r.error.constData());
         else
             QVERIFY2(!r.errorNull && !r.error.startsWith(CrashPrefix), r.error.constData());
+        // The kind follows the outcome: the limits (the address-space cap
+        // included) stop, a crash is a failure of the compiler.
+        if (r.error == TimeLimitText || r.error == StalledText || r.error.startsWith("Unable to allocate memory"))
+            QCOMPARE(r.kind, int(VantorCompiler::Stopped));
+        else if (r.error.startsWith(CrashPrefix))
+            QCOMPARE(r.kind, int(VantorCompiler::CompilerFailed));
+        else
+            QCOMPARE(r.kind, int(VantorCompiler::SassError));
         if (r.error == TimeLimitText || r.error == StalledText || r.error.startsWith(CrashPrefix)) {
             // The library's own errors have no position in the text.
             QCOMPARE(r.line, 0);
@@ -514,6 +524,7 @@ private slots:
         QVERIFY(r.cssNull);
         // It never read the text, so the text is not to blame.
         QCOMPARE(r.error, CannotRunPrefix + "its process ended before it read the text (exit status 0).");
+        QCOMPARE(r.kind, int(VantorCompiler::CannotRun));
         expectOrdinaryConversion();
     }
 

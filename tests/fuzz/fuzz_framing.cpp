@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(r.warnings.size() <= MaxWarnings);
             requireSameFrame(encodeResponse(r.css ? r.css->c_str() : nullptr, r.error ? r.error->c_str() : nullptr,
                                             r.error_line, r.error_column,
-                                            r.error_file ? r.error_file->c_str() : nullptr, r.warnings),
+                                            r.error_file ? r.error_file->c_str() : nullptr, r.warnings,
+                                            r.error_file_line, r.error_file_column),
                              data, size);
         }
     }

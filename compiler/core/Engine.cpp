@@ -1,0 +1,7 @@
+#include "Engine.h"
+
+namespace VantorCompiler {
+
+Engine::~Engine() = default;
+
+}  // namespace VantorCompiler
