@@ -188,8 +188,7 @@ void takeContainingUrl(ImporterRequest& from, CompilerRequest& request) {
 
 }  // namespace
 
-bool decodeOutbound(std::uint32_t compilationId, std::string_view bytes, OutboundMessage& message,
-                    std::string& error) {
+bool decodeOutbound(std::uint32_t compilationId, std::string_view bytes, OutboundMessage& message, std::string& error) {
     if (bytes.size() > static_cast<std::size_t>(INT_MAX))
         return fail(error, "an OutboundMessage of " + std::to_string(bytes.size()) + " bytes, too long to parse");
     proto::OutboundMessage from;

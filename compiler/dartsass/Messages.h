@@ -125,8 +125,7 @@ using OutboundMessage =
 // that are not an OutboundMessage, one of a kind this host does not know, one without a field the
 // protocol makes mandatory, a span ending before it starts, or a message on the wrong compilation
 // id (the version response on 0, everything else but protocol errors elsewhere).
-bool decodeOutbound(std::uint32_t compilationId, std::string_view bytes, OutboundMessage& message,
-                    std::string& error);
+bool decodeOutbound(std::uint32_t compilationId, std::string_view bytes, OutboundMessage& message, std::string& error);
 
 // The host's answer to a request from the compiler, refusing it as the protocol has it: importer
 // requests get a response without a result (the URL is not one this importer knows), function

@@ -49,8 +49,8 @@ bool PacketDecoder::feed(const char* data, std::size_t size, std::vector<Packet>
     const char* const end = data + size;
     while (data != end) {
         if (stage_ == Stage::Message) {
-            const std::size_t n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(end - data)));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(end - data)));
             packet_.message.append(data, n);
             data += n;
             remaining_ -= n;
@@ -60,8 +60,8 @@ bool PacketDecoder::feed(const char* data, std::size_t size, std::vector<Packet>
                 return false;
             if (!done) {
                 if (stage_ == Stage::CompilationId && varintBytes_ == remaining_)
-                    return fail("broken packet: its compilation id runs past its length of " +
-                                std::to_string(length_) + " bytes");
+                    return fail("broken packet: its compilation id runs past its length of " + std::to_string(length_) +
+                                " bytes");
                 continue;
             }
             if (stage_ == Stage::Length) {

@@ -11,8 +11,12 @@ namespace proto = sass::embedded_protocol;
 
 namespace {
 
-QByteArray bytes(const std::string& s) { return QByteArray(s.data(), qsizetype(s.size())); }
-QString text(const std::string& s) { return QString::fromStdString(s); }
+QByteArray bytes(const std::string& s) {
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 template <typename Message>
 QByteArray serialized(const Message& message) {
@@ -198,7 +202,8 @@ private slots:
             std::string newer = m.SerializeAsString();
             newer += std::string("\xfa\x06\x03new", 6);  // field 111, 3 bytes
             QTest::newRow("version response, with a newer field")
-                << quint32(0) << bytes(newer) << "version 1 protocol=3.4.0 compiler=1.108.2 implementation=dart-sass 1.108.2";
+                << quint32(0) << bytes(newer)
+                << "version 1 protocol=3.4.0 compiler=1.108.2 implementation=dart-sass 1.108.2";
         }
         {
             proto::OutboundMessage m;
@@ -207,8 +212,9 @@ private slots:
             r.mutable_success()->set_source_map("{\"version\":3}");
             r.add_loaded_urls("file:///a.scss");
             r.add_loaded_urls("file:///_b.scss");
-            QTest::newRow("success") << quint32(5) << serialized(m)
-                                     << "success css=a {\n  b: c;\n} map={\"version\":3} urls=file:///a.scss,file:///_b.scss";
+            QTest::newRow("success")
+                << quint32(5) << serialized(m)
+                << "success css=a {\n  b: c;\n} map={\"version\":3} urls=file:///a.scss,file:///_b.scss";
         }
         {
             proto::OutboundMessage m;
@@ -265,12 +271,12 @@ private slots:
             m.mutable_error()->set_type(proto::PARAMS);
             m.mutable_error()->set_id(4294967295u);
             m.mutable_error()->set_message("missing input");
-            QTest::newRow("protocol error") << quint32(9) << serialized(m)
-                                            << "protocol error 1 id=4294967295 missing input";
+            QTest::newRow("protocol error")
+                << quint32(9) << serialized(m) << "protocol error 1 id=4294967295 missing input";
             m.mutable_error()->set_type(proto::PARSE);
             m.mutable_error()->set_id(0);
-            QTest::newRow("protocol error on the version's id") << quint32(0) << serialized(m)
-                                                                << "protocol error 0 id=0 missing input";
+            QTest::newRow("protocol error on the version's id")
+                << quint32(0) << serialized(m) << "protocol error 0 id=0 missing input";
         }
         {
             proto::OutboundMessage m;
@@ -335,16 +341,16 @@ private slots:
 
         QTest::newRow("not protobuf") << quint32(1) << QByteArray("\xff\xff\xff", 3)
                                       << "bytes that do not parse as an OutboundMessage";
-        QTest::newRow("cut inside a field") << quint32(1) << QByteArray("\x12\x05\x12\x03", 4)
-                                            << "bytes that do not parse as an OutboundMessage";
+        QTest::newRow("cut inside a field")
+            << quint32(1) << QByteArray("\x12\x05\x12\x03", 4) << "bytes that do not parse as an OutboundMessage";
         QTest::newRow("empty") << quint32(1) << QByteArray() << "an OutboundMessage of no kind this host knows";
-        QTest::newRow("a kind of a newer protocol") << quint32(1) << QByteArray("\xfa\x06\x00", 3)
-                                                    << "an OutboundMessage of no kind this host knows";
+        QTest::newRow("a kind of a newer protocol")
+            << quint32(1) << QByteArray("\xfa\x06\x00", 3) << "an OutboundMessage of no kind this host knows";
         {
             proto::OutboundMessage m;
             m.mutable_compile_response()->mutable_success()->set_css(std::string("\xc3\x28", 2));
-            QTest::newRow("css not UTF-8") << quint32(1) << serialized(m)
-                                           << "bytes that do not parse as an OutboundMessage";
+            QTest::newRow("css not UTF-8")
+                << quint32(1) << serialized(m) << "bytes that do not parse as an OutboundMessage";
         }
         {
             proto::OutboundMessage m;
@@ -355,11 +361,11 @@ private slots:
         {
             proto::OutboundMessage m;
             m.mutable_compile_response()->mutable_failure()->set_message("bad");
-            QTest::newRow("failure without a span") << quint32(1) << serialized(m)
-                                                    << "a CompileFailure without its span";
+            QTest::newRow("failure without a span")
+                << quint32(1) << serialized(m) << "a CompileFailure without its span";
             m.mutable_compile_response()->mutable_failure()->mutable_span()->set_text("x");
-            QTest::newRow("span without a start") << quint32(1) << serialized(m)
-                                                  << "a span without its start, in a CompileFailure";
+            QTest::newRow("span without a start")
+                << quint32(1) << serialized(m) << "a span without its start, in a CompileFailure";
             setSpan(*m.mutable_compile_response()->mutable_failure()->mutable_span(), true);
             m.mutable_compile_response()->mutable_failure()->mutable_span()->mutable_end()->set_offset(3);
             QTest::newRow("span ending before its start")
@@ -368,31 +374,30 @@ private slots:
         {
             proto::OutboundMessage m;
             m.mutable_log_event()->set_type(proto::LogEventType(7));
-            QTest::newRow("log event of unknown type") << quint32(1) << serialized(m)
-                                                       << "a LogEvent of unknown type 7";
+            QTest::newRow("log event of unknown type") << quint32(1) << serialized(m) << "a LogEvent of unknown type 7";
             m.mutable_log_event()->set_type(proto::WARNING);
             m.mutable_log_event()->mutable_span()->set_url("u");
-            QTest::newRow("log event span without a start") << quint32(1) << serialized(m)
-                                                            << "a span without its start, in a LogEvent";
+            QTest::newRow("log event span without a start")
+                << quint32(1) << serialized(m) << "a span without its start, in a LogEvent";
         }
         {
             proto::OutboundMessage m;
             m.mutable_error()->set_type(proto::ProtocolErrorType(9));
             m.mutable_error()->set_message("odd");
-            QTest::newRow("protocol error of unknown type") << quint32(1) << serialized(m)
-                                                            << "a ProtocolError of unknown type 9: odd";
+            QTest::newRow("protocol error of unknown type")
+                << quint32(1) << serialized(m) << "a ProtocolError of unknown type 9: odd";
         }
         {
             proto::OutboundMessage m;
             m.mutable_function_call_request()->set_id(1);
-            QTest::newRow("function call naming nothing") << quint32(1) << serialized(m)
-                                                          << "a FunctionCallRequest naming no function";
+            QTest::newRow("function call naming nothing")
+                << quint32(1) << serialized(m) << "a FunctionCallRequest naming no function";
         }
         {
             proto::OutboundMessage m;
             m.mutable_version_response()->set_protocol_version("3.4.0");
-            QTest::newRow("version response on a compilation") << quint32(3) << serialized(m)
-                                                               << "a VersionResponse on compilation 3, not 0";
+            QTest::newRow("version response on a compilation")
+                << quint32(3) << serialized(m) << "a VersionResponse on compilation 3, not 0";
         }
         {
             proto::OutboundMessage m;

@@ -24,15 +24,27 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
-QByteArray bytes(const std::string& s) { return QByteArray(s.data(), qsizetype(s.size())); }
+QByteArray bytes(const std::string& s) {
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
 
 QByteArray varint(quint64 value) {
     std::string out;
@@ -93,8 +105,8 @@ private slots:
         QTest::newRow("version id, empty") << quint32(0) << QByteArray() << QByteArray::fromHex("0100");
         QTest::newRow("short") << quint32(1) << QByteArray("ab") << QByteArray::fromHex("03016162");
         // 1 id byte + 127 = 128: the length takes two bytes.
-        QTest::newRow("length of two bytes") << quint32(7) << QByteArray(127, 'x')
-                                             << QByteArray::fromHex("800107") + QByteArray(127, 'x');
+        QTest::newRow("length of two bytes")
+            << quint32(7) << QByteArray(127, 'x') << QByteArray::fromHex("800107") + QByteArray(127, 'x');
         QTest::newRow("largest id") << quint32(0xFFFFFFFFu) << QByteArray("z")
                                     << QByteArray::fromHex("06ffffffff0f") + "z";
     }
@@ -102,8 +114,7 @@ private slots:
         QFETCH(quint32, id);
         QFETCH(QByteArray, message);
         QFETCH(QByteArray, packet);
-        QCOMPARE(bytes(encodePacket(id, std::string_view(message.constData(), std::size_t(message.size())))),
-                 packet);
+        QCOMPARE(bytes(encodePacket(id, std::string_view(message.constData(), std::size_t(message.size())))), packet);
         QCOMPARE(decodeChunks({packet}).packets, QStringList{QString::number(id) + ":" + QString::fromLatin1(message)});
     }
 
@@ -117,14 +128,14 @@ private slots:
         QTest::newRow("nothing") << QByteArray() << QStringList() << QString();
         QTest::newRow("one-byte length") << QByteArray::fromHex("0205") + "x" << QStringList{"5:x"} << QString();
         QTest::newRow("empty message") << QByteArray::fromHex("0100") << QStringList{"0:"} << QString();
-        QTest::newRow("two packets in one chunk") << QByteArray::fromHex("030161620100") << QStringList{"1:ab", "0:"}
-                                                  << QString();
+        QTest::newRow("two packets in one chunk")
+            << QByteArray::fromHex("030161620100") << QStringList{"1:ab", "0:"} << QString();
         QTest::newRow("two-byte length") << varint(201) + varint(9) + x200 << QStringList{"9:" + x200} << QString();
-        QTest::newRow("largest compilation id") << QByteArray::fromHex("05ffffffff0f") << QStringList{"4294967295:"}
-                                                << QString();
+        QTest::newRow("largest compilation id")
+            << QByteArray::fromHex("05ffffffff0f") << QStringList{"4294967295:"} << QString();
         // Protobuf's varints may carry zero groups on top; both varints here do.
-        QTest::newRow("padded varints") << QByteArray::fromHex("838080808080808080008500") + "b"
-                                        << QStringList{"5:b"} << QString();
+        QTest::newRow("padded varints") << QByteArray::fromHex("838080808080808080008500") + "b" << QStringList{"5:b"}
+                                        << QString();
 
         QTest::newRow("length of 11 bytes") << QByteArray::fromHex("8080808080808080808000") << QStringList()
                                             << "broken packet: its length is a varint of more than 10 bytes";
@@ -147,18 +158,18 @@ private slots:
         QTest::newRow("compilation id past the length") << QByteArray::fromHex("0180010000") << QStringList()
                                                         << "broken packet: its compilation id runs past its length "
                                                            "of 1 bytes";
-        QTest::newRow("compilation id of 11 bytes") << varint(20) + QByteArray::fromHex("8080808080808080808001")
-                                                    << QStringList()
-                                                    << "broken packet: its compilation id is a varint of more "
-                                                       "than 10 bytes";
-        QTest::newRow("good packet, then a broken one") << QByteArray::fromHex("0201") + "a" + QByteArray::fromHex("00")
-                                                        << QStringList{"1:a"}
-                                                        << "broken packet: its length is 0, leaving no room for its "
-                                                           "compilation id";
+        QTest::newRow("compilation id of 11 bytes")
+            << varint(20) + QByteArray::fromHex("8080808080808080808001") << QStringList()
+            << "broken packet: its compilation id is a varint of more "
+               "than 10 bytes";
+        QTest::newRow("good packet, then a broken one")
+            << QByteArray::fromHex("0201") + "a" + QByteArray::fromHex("00") << QStringList{"1:a"}
+            << "broken packet: its length is 0, leaving no room for its "
+               "compilation id";
 
-        QTest::newRow("truncated in the length") << QByteArray::fromHex("0201") + "a" + QByteArray::fromHex("80")
-                                                 << QStringList{"1:a"}
-                                                 << "truncated packet: the stream ended inside a packet's length";
+        QTest::newRow("truncated in the length")
+            << QByteArray::fromHex("0201") + "a" + QByteArray::fromHex("80") << QStringList{"1:a"}
+            << "truncated packet: the stream ended inside a packet's length";
         QTest::newRow("truncated in the compilation id")
             << QByteArray::fromHex("0380") << QStringList()
             << "truncated packet: the stream ended inside the compilation id of a packet of 3 bytes";
@@ -190,7 +201,10 @@ private slots:
         PacketDecoder decoder;
         std::vector<Packet> packets;
         QVERIFY(!decoder.feed("\0", 1, packets));
-        QVERIFY(!decoder.feed("\x02\x01" "a", 3, packets));
+        QVERIFY(
+            !decoder.feed("\x02\x01"
+                          "a",
+                          3, packets));
         QVERIFY(packets.empty());
         QVERIFY(!decoder.finish());
         QVERIFY(decoder.failed());
