@@ -124,7 +124,8 @@ using OutboundMessage =
 // Decodes the message of a packet with the given compilation id. False with error set for bytes
 // that are not an OutboundMessage, one of a kind this host does not know, one without a field the
 // protocol makes mandatory, a span ending before it starts, or a message on the wrong compilation
-// id (the version response on 0, everything else but protocol errors elsewhere).
+// id (the version response on 0, everything else but protocol errors elsewhere). The error names
+// what arrived ("a CompileFailure without its span"), to follow words such as "Dart Sass sent".
 bool decodeOutbound(std::uint32_t compilationId, std::string_view bytes, OutboundMessage& message, std::string& error);
 
 // The host's answer to a request from the compiler, refusing it as the protocol has it: importer
