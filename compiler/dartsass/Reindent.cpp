@@ -216,13 +216,10 @@ End readStatement(Scan& s, bool customProperty) {
             continue;
         }
         if (nesting == 0) {
-            if (c == '{' && !customProperty) {
+            if ((c == '{' && !customProperty) || c == ';') {
                 ++s.pos;
-                return End::Block;
-            }
-            if (c == ';') {
-                ++s.pos;
-                return End::Semicolon;
+                s.pendingInside = s.pending.size();
+                return c == ';' ? End::Semicolon : End::Block;
             }
             if (c == '}')
                 return End::Close;

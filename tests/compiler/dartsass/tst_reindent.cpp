@@ -169,6 +169,9 @@ private slots:
         QTest::newRow("closing brace after a declaration without semicolon, tabs")
             << QByteArray("a {\n      b: c\n  }\n    d {\ne: f;\n}") << Tab
             << QByteArray("a {\n\tb: c\n}\nd {\n\te: f;\n}");
+        QTest::newRow("block brace on a line of its own, tabs")
+            << QByteArray("@media s {\n  a,\n  b\n  {\n    c: d;\n  }\n}\n") << Tab
+            << QByteArray("@media s {\n\ta,\n\tb\n\t{\n\t\tc: d;\n\t}\n}\n");
         QTest::newRow("unclosed comment and string, 4 spaces")
             << QByteArray("a {\n  b: \"c\n  d: e;\n  /* f\n  g") << FourSpaces
             << QByteArray("a {\n    b: \"c\n  d: e;\n    /* f\n    g");
