@@ -134,7 +134,7 @@ if [ "$mode" = fuzz ]; then
   configure fuzz "$fuzzbuild"
   seconds=${2:-60}
   [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "usage: bash scripts/dev.sh fuzz [SECONDS]" >&2; exit 2; }
-  targets=(framing position stderr scan packet outbound)
+  targets=(framing position stderr scan packet outbound reindent)
   build "$fuzzbuild" "the fuzz targets" "${targets[@]/#/fuzz_}"
   # Crash inputs go to build-fuzz, never into the source tree.
   for t in "${targets[@]}"; do

@@ -1,0 +1,414 @@
+#include "Reindent.h"
+
+#include "Vlq.h"
+
+#include <string>
+
+namespace VantorCompiler::dartsass {
+
+namespace {
+
+// What becomes of the start of one line.
+struct LinePlan {
+    std::size_t start = 0;
+    bool replace = false;
+    // With replace: the bytes of leading indentation replaced, and the nesting level of the
+    // indentation that takes their place.
+    std::size_t oldLength = 0;
+    std::size_t level = 0;
+};
+
+// Where a line break met by the scan falls, which decides what becomes of the next line.
+enum class LineContext {
+    Between,  // between statements: the next line starts one
+    Plain,    // inside a statement, outside any comment, string or url
+    Comment,  // inside a comment
+    Literal,  // inside a string or an unquoted url: the line is kept
+};
+
+// A line break inside a statement, resolved once the statement's kind is known.
+struct PendingLine {
+    std::size_t line;
+    LineContext context;
+    std::size_t commentLine;  // with Comment: the line the comment began on
+};
+
+struct Scan {
+    std::string_view text;
+    std::size_t pos = 0;
+    std::size_t depth = 0;
+    std::size_t line = 0;
+    std::vector<LinePlan> plans;
+    std::vector<PendingLine> pending;
+    // How many of pending come before the statement's last byte that is not white space; the
+    // rest lie between it and the '}' or the end that closed it.
+    std::size_t pendingInside = 0;
+};
+
+bool isIndentByte(char c) { return c == ' ' || c == '\t'; }
+
+bool isCssSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool isNameByte(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '-' || u == '_' ||
+           u == '\\' || u >= 0x80;
+}
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+std::size_t indentEnd(const Scan& s, std::size_t line) {
+    std::size_t end = s.plans[line].start;
+    while (end < s.text.size() && isIndentByte(s.text[end]))
+        ++end;
+    return end;
+}
+
+// A line holding nothing but spaces and tabs is never given an indentation.
+bool isBlank(const Scan& s, std::size_t line) {
+    const std::size_t end = indentEnd(s, line);
+    return end == s.text.size() || s.text[end] == '\n' || s.text[end] == '\r';
+}
+
+// The line starts a statement at the current depth; a closing brace is one level out.
+void planStatementLine(Scan& s, std::size_t line) {
+    if (isBlank(s, line))
+        return;
+    LinePlan& plan = s.plans[line];
+    const std::size_t end = indentEnd(s, line);
+    plan.replace = true;
+    plan.oldLength = end - plan.start;
+    plan.level = s.text[end] == '}' && s.depth > 0 ? s.depth - 1 : s.depth;
+}
+
+// The line continues what began on the anchor line: where it starts with the bytes the anchor
+// line's indentation was, those become what the anchor line's became.
+void planRelativeLine(Scan& s, std::size_t line, std::size_t anchor) {
+    const LinePlan& from = s.plans[anchor];
+    if (!from.replace || isBlank(s, line))
+        return;
+    LinePlan& plan = s.plans[line];
+    const std::string_view indent = s.text.substr(from.start, from.oldLength);
+    if (s.text.substr(plan.start, indent.size()) != indent)
+        return;
+    plan.replace = true;
+    plan.oldLength = indent.size();
+    plan.level = from.level;
+}
+
+// Consumes the '\n' at pos; the line after it is planned now between statements and once the
+// statement is read inside one.
+void lineBreak(Scan& s, LineContext context, std::size_t commentLine = 0) {
+    ++s.pos;
+    ++s.line;
+    if (context == LineContext::Between)
+        planStatementLine(s, s.line);
+    else if (context != LineContext::Literal)
+        s.pending.push_back({s.line, context, commentLine});
+}
+
+// A comment from its "/*" at pos to past its "*/", or to the end of the text.
+void skipComment(Scan& s, bool inStatement) {
+    const std::size_t first = s.line;
+    s.pos += 2;
+    while (s.pos < s.text.size()) {
+        const char c = s.text[s.pos];
+        if (c == '*' && s.pos + 1 < s.text.size() && s.text[s.pos + 1] == '/') {
+            s.pos += 2;
+            return;
+        }
+        if (c != '\n') {
+            ++s.pos;
+        } else if (inStatement) {
+            lineBreak(s, LineContext::Comment, first);
+        } else {
+            ++s.pos;
+            ++s.line;
+            planRelativeLine(s, s.line, first);
+        }
+    }
+}
+
+// A string from its quote at pos to past its closing quote. An escaped line break continues
+// the string; a bare one ends it, as in CSS, and is left to the statement.
+void skipString(Scan& s) {
+    const char quote = s.text[s.pos++];
+    while (s.pos < s.text.size()) {
+        const char c = s.text[s.pos];
+        if (c == quote) {
+            ++s.pos;
+            return;
+        }
+        if (c == '\n')
+            return;
+        if (c == '\\' && s.pos + 1 < s.text.size()) {
+            ++s.pos;
+            if (s.text[s.pos] == '\n') {
+                lineBreak(s, LineContext::Literal);
+                continue;
+            }
+        }
+        ++s.pos;
+    }
+}
+
+// At pos, "url(" starting a name, whose argument is no string: its raw text up to ')' may hold
+// braces, quotes and "/*" that mean nothing there.
+bool atUnquotedUrl(const Scan& s) {
+    const std::string_view t = s.text;
+    if (t.size() - s.pos < 4 || lower(t[s.pos]) != 'u' || lower(t[s.pos + 1]) != 'r' || lower(t[s.pos + 2]) != 'l' ||
+        t[s.pos + 3] != '(')
+        return false;
+    if (s.pos > 0 && isNameByte(t[s.pos - 1]))
+        return false;
+    std::size_t i = s.pos + 4;
+    while (i < t.size() && isCssSpace(t[i]))
+        ++i;
+    return i == t.size() || (t[i] != '"' && t[i] != '\'');
+}
+
+void skipUnquotedUrl(Scan& s) {
+    s.pos += 4;
+    while (s.pos < s.text.size()) {
+        const char c = s.text[s.pos];
+        if (c == ')') {
+            ++s.pos;
+            return;
+        }
+        if (c == '\n') {
+            lineBreak(s, LineContext::Literal);
+            continue;
+        }
+        s.pos += c == '\\' && s.pos + 1 < s.text.size() && s.text[s.pos + 1] != '\n' ? 2 : 1;
+    }
+}
+
+// At pos, a custom property's name and its colon: its value is kept to the byte.
+bool atCustomProperty(const Scan& s) {
+    const std::string_view t = s.text;
+    if (t.size() - s.pos < 2 || t[s.pos] != '-' || t[s.pos + 1] != '-')
+        return false;
+    std::size_t i = s.pos + 2;
+    while (i < t.size() && isNameByte(t[i]))
+        i += t[i] == '\\' && i + 1 < t.size() && t[i + 1] != '\n' ? 2 : 1;
+    while (i < t.size() && isIndentByte(t[i]))
+        ++i;
+    return i < t.size() && t[i] == ':';
+}
+
+// How a statement ended.
+enum class End { Block, Semicolon, Close, Text };
+
+// Reads one statement from pos: up to a '{' opening its block, past the ';' ending it, or up to
+// the '}' closing the block around it (or the text's end), brackets, strings, comments and urls
+// skipped. In a custom property's value a '{' nests like any bracket.
+End readStatement(Scan& s, bool customProperty) {
+    std::size_t nesting = 0;
+    s.pendingInside = s.pending.size();
+    while (s.pos < s.text.size()) {
+        const char c = s.text[s.pos];
+        if (c == '\n') {
+            lineBreak(s, LineContext::Plain);
+            continue;
+        }
+        if (isCssSpace(c)) {
+            ++s.pos;
+            continue;
+        }
+        if (nesting == 0) {
+            if ((c == '{' && !customProperty) || c == ';') {
+                ++s.pos;
+                s.pendingInside = s.pending.size();
+                return c == ';' ? End::Semicolon : End::Block;
+            }
+            if (c == '}')
+                return End::Close;
+        }
+        if (c == '/' && s.pos + 1 < s.text.size() && s.text[s.pos + 1] == '*') {
+            skipComment(s, true);
+        } else if (c == '"' || c == '\'') {
+            skipString(s);
+        } else if (atUnquotedUrl(s)) {
+            skipUnquotedUrl(s);
+        } else {
+            if (c == '(' || c == '[' || c == '{')
+                ++nesting;
+            else if ((c == ')' || c == ']' || c == '}') && nesting > 0)
+                --nesting;
+            s.pos += c == '\\' && s.pos + 1 < s.text.size() && s.text[s.pos + 1] != '\n' ? 2 : 1;
+        }
+        s.pendingInside = s.pending.size();
+    }
+    return End::Text;
+}
+
+// Plans the lines broken inside the statement that began on line first: a declaration's are
+// kept, a prelude's (selectors, at-rules) follow the statement's first line, a comment's its
+// own first line. Lines after the statement's last byte start what follows it.
+void resolvePending(Scan& s, std::size_t first, bool declaration) {
+    for (std::size_t i = 0; i < s.pending.size(); ++i) {
+        const PendingLine& p = s.pending[i];
+        if (i >= s.pendingInside)
+            planStatementLine(s, p.line);
+        else if (!declaration)
+            planRelativeLine(s, p.line, p.context == LineContext::Comment ? p.commentLine : first);
+    }
+    s.pending.clear();
+}
+
+void scan(Scan& s) {
+    planStatementLine(s, 0);
+    const std::string_view t = s.text;
+    while (s.pos < t.size()) {
+        const char c = t[s.pos];
+        if (c == '\n') {
+            lineBreak(s, LineContext::Between);
+        } else if (isCssSpace(c) || c == ';') {
+            ++s.pos;
+        } else if (c == '}') {
+            if (s.depth > 0)
+                --s.depth;
+            ++s.pos;
+        } else if (c == '{') {
+            ++s.depth;
+            ++s.pos;
+        } else if (c == '/' && s.pos + 1 < t.size() && t[s.pos + 1] == '*') {
+            skipComment(s, false);
+        } else {
+            const std::size_t first = s.line;
+            const bool custom = atCustomProperty(s);
+            const bool atRule = c == '@';
+            const End end = readStatement(s, custom);
+            if (end == End::Block)
+                ++s.depth;
+            resolvePending(s, first, custom || (!atRule && end != End::Block));
+        }
+    }
+}
+
+}  // namespace
+
+Reindented reindent(std::string_view css, Indentation indentation, std::size_t maxSize) {
+    Reindented result;
+    if (indentation.width < 0 || indentation.width > MaxReindentWidth) {
+        result.error = "the indent width " + std::to_string(indentation.width) + " is outside 0 to " +
+                       std::to_string(MaxReindentWidth);
+        return result;
+    }
+    Scan s;
+    s.text = css;
+    s.plans.push_back({});
+    for (std::size_t i = 0; i < css.size(); ++i)
+        if (css[i] == '\n')
+            s.plans.push_back({i + 1});
+    scan(s);
+
+    // The size is summed, and checked, before anything is allocated for it.
+    const std::size_t width = std::size_t(indentation.width);
+    std::size_t size = css.size();
+    for (const LinePlan& p : s.plans) {
+        if (!p.replace)
+            continue;
+        if (width != 0 && p.level > maxSize / width) {
+            size = maxSize + 1;
+            break;
+        }
+        size = size - p.oldLength + p.level * width;
+        if (size > maxSize)
+            break;
+    }
+    if (size > maxSize) {
+        result.error = "the re-indented CSS would take more than " + std::to_string(maxSize) + " bytes";
+        return result;
+    }
+
+    const char unit = indentation.tabs ? '\t' : ' ';
+    result.css.reserve(size);
+    result.lines.resize(s.plans.size());
+    for (std::size_t i = 0; i < s.plans.size(); ++i) {
+        const LinePlan& p = s.plans[i];
+        const std::size_t end = i + 1 < s.plans.size() ? s.plans[i + 1].start : css.size();
+        if (p.replace) {
+            result.css.append(p.level * width, unit);
+            result.css.append(css.substr(p.start + p.oldLength, end - p.start - p.oldLength));
+            result.lines[i] = {p.oldLength, p.level * width};
+        } else {
+            result.css.append(css.substr(p.start, end - p.start));
+        }
+    }
+    return result;
+}
+
+std::int64_t shiftedColumn(std::int64_t column, LineShift shift) {
+    if (shift.oldLength == shift.newLength)
+        return column;
+    if (column < std::int64_t(shift.oldLength))
+        return 0;
+    return column - std::int64_t(shift.oldLength) + std::int64_t(shift.newLength);
+}
+
+ShiftedMappings shiftMappings(std::string_view mappings, const std::vector<LineShift>& lines) {
+    ShiftedMappings result;
+    auto fail = [&](std::string why, std::size_t at) {
+        result.mappings.clear();
+        result.error = "the source map's mappings " + why + " at byte " + std::to_string(at);
+        return result;
+    };
+    result.mappings.reserve(mappings.size());
+    std::size_t line = 0;
+    std::size_t pos = 0;
+    // Generated columns are relative to the previous segment of the same line, before and after.
+    std::int64_t oldColumn = 0;
+    std::int64_t newColumn = 0;
+    // Set after a ',': a segment must follow.
+    bool afterComma = false;
+    while (pos < mappings.size()) {
+        const char c = mappings[pos];
+        if (c == ';' || c == ',') {
+            if (afterComma || (c == ',' && (pos == 0 || mappings[pos - 1] == ';')))
+                return fail("hold an empty segment", pos);
+            result.mappings += c;
+            ++pos;
+            afterComma = c == ',';
+            if (c == ';') {
+                ++line;
+                oldColumn = newColumn = 0;
+            }
+            continue;
+        }
+        afterComma = false;
+        if (line >= lines.size())
+            return fail("go on past the CSS's last line", pos);
+        std::int64_t delta = 0;
+        if (!readVlq(mappings, pos, delta))
+            return fail("hold an invalid number", pos);
+        const std::int64_t column = oldColumn + delta;
+        if (column < 0 || column > MaxVlqMagnitude)
+            return fail("hold a generated column out of range", pos);
+        const std::int64_t moved = shiftedColumn(column, lines[line]);
+        if (moved > MaxVlqMagnitude)
+            return fail("hold a generated column out of range", pos);
+        appendVlq(result.mappings, moved - newColumn);
+        oldColumn = column;
+        newColumn = moved;
+        // The other fields are only checked, and copied as they were.
+        const std::size_t rest = pos;
+        int fields = 1;
+        while (pos < mappings.size() && mappings[pos] != ',' && mappings[pos] != ';') {
+            std::int64_t ignored = 0;
+            if (fields == 5)
+                return fail("hold a segment of more than 5 fields", pos);
+            if (!readVlq(mappings, pos, ignored))
+                return fail("hold an invalid number", pos);
+            ++fields;
+        }
+        if (fields != 1 && fields != 4 && fields != 5)
+            return fail("hold a segment of " + std::to_string(fields) + " fields", rest);
+        result.mappings.append(mappings.substr(rest, pos - rest));
+    }
+    if (afterComma)
+        return fail("end in an empty segment", pos);
+    return result;
+}
+
+}  // namespace VantorCompiler::dartsass
