@@ -2,6 +2,7 @@
 
 #include "core/Conversion.h"
 #include "core/Engine.h"
+#include "dartsass/DartSassEngine.h"
 #include "libsass/LibsassEngine.h"
 
 #include <cstdlib>
@@ -26,6 +27,10 @@ Engine* engineFor(std::int32_t code) {
     case Libsass: {
         static LibsassEngine libsass([] { return engine_error(DartSass); });
         return &libsass;
+    }
+    case DartSass: {
+        static DartSassEngine dartSass;
+        return &dartSass;
     }
     default:
         return nullptr;
@@ -62,7 +67,8 @@ const char* compile(CompilerOptions options) {
         const char* refusal = nullptr;
         if (!engine)
             conversion->error = "Unknown compiler (engine code " + std::to_string(options.engine) +
-                                "): this library has libsass (" + std::to_string(Libsass) + ").";
+                                "): this library has libsass (" + std::to_string(Libsass) + ") and Dart Sass (" +
+                                std::to_string(DartSass) + ").";
         else if ((refusal = engine->unavailable()) || (refusal = engine->refusesStyle(options.output_style)))
             conversion->error = refusal;
         if (conversion->error) {
@@ -108,7 +114,7 @@ const char* engine_version(std::int32_t code) {
 
 const char* engine_error(std::int32_t code) {
     Engine* engine = engineFor(code);
-    return engine ? engine->unavailable() : "Unknown compiler: this library has libsass (0).";
+    return engine ? engine->unavailable() : "Unknown compiler: this library has libsass (0) and Dart Sass (1).";
 }
 
 namespace {

@@ -30,6 +30,8 @@ std::string compileRequest(const CompileOptions& options) {
     request.set_alert_ascii(true);
     request.set_verbose(false);
     request.set_quiet_deps(false);
+    // As the command line does: @charset in expanded CSS, a BOM in compressed.
+    request.set_charset(true);
     return message.SerializeAsString();
 }
 

@@ -1,0 +1,35 @@
+// Dart Sass as an engine of the library: the pinned runtime beside the
+// library's worker (or where VANTOR_DART_SASS names it), run through
+// DartSassHost, its answers turned into the library's terms.
+//
+// For one thread at a time, as the library's functions are.
+#pragma once
+
+#include "DartSassHost.h"
+#include "core/Engine.h"
+#include "core/OutcomeTexts.h"
+
+#include <set>
+#include <string>
+
+namespace VantorCompiler {
+
+class DartSassEngine : public Engine {
+public:
+    const char* version() const override;
+    const char* unavailable() override;
+    const char* refusesStyle(std::int32_t style) const override;
+    void convert(ConversionRequest& request, Conversion& conversion) override;
+
+private:
+    // The runtime's files, or false with problem saying why they cannot run.
+    bool locate(dartsass::RuntimeFiles& files, std::string& problem) const;
+    // A text that stays valid while the library is loaded.
+    const char* kept(std::string text);
+
+    dartsass::DartSassHost host_;
+    OutcomeTexts texts_{"Dart Sass"};
+    std::set<std::string> texts;
+};
+
+}  // namespace VantorCompiler
