@@ -9,8 +9,8 @@
 # dart-sass/ beside the library and its worker (<build>/lib/dart-sass/); packaging/ installs them
 # beside the installed worker.
 #
-# Sets VANTOR_HAVE_DART_SASS (ON or OFF), VANTOR_DART_SASS_VERSION and VANTOR_DART_SASS_STAGE (the
-# folder of the unpacked files), and defines Vantor::DartSassFacts, which gives whatever links it
+# Sets VANTOR_HAVE_DART_SASS (ON or OFF), VANTOR_DART_SASS_VERSION, VANTOR_DART_SASS_STAGE (the
+# folder of the unpacked files) and, with Dart Sass, VANTOR_DART_SASS_TARBALL, and defines Vantor::DartSassFacts, which gives whatever links it
 # VANTOR_HAVE_DART_SASS=0/1 and VANTOR_REQUIRE_DART_SASS=0/1.
 
 option(VANTOR_REQUIRE_DART_SASS
@@ -236,6 +236,7 @@ if(_dart_sass_reason)
 else()
   message(STATUS "Dart Sass ${VANTOR_DART_SASS_VERSION}: ${_dart_sass_tarball}")
   set(VANTOR_HAVE_DART_SASS ON)
+  set(VANTOR_DART_SASS_TARBALL "${_dart_sass_tarball}")
 endif()
 
 add_library(vantor_dart_sass_facts INTERFACE)
