@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12), builds, then runs the program, the tests or the benchmark.
 #   bash scripts/dev.sh run     build and start Vantor
-#   bash scripts/dev.sh test    build and run the whole test suite
+#   bash scripts/dev.sh test    build and run the whole test suite, Dart Sass's cases included
+#                               (configures with VANTOR_REQUIRE_DART_SASS=ON)
 #   bash scripts/dev.sh bench   build and run the benchmarks (turns VANTOR_BUILD_BENCH on in the build)
 #   bash scripts/dev.sh fuzz [SECONDS]
 #                               build the libFuzzer targets with clang (in build-fuzz) and run
@@ -18,7 +19,11 @@ case "$mode" in
   *) echo "usage: bash scripts/dev.sh run|test|bench|fuzz [SECONDS]" >&2; exit 2 ;;
 esac
 
-packages=(cmake ninja-build g++ pkg-config libsass-dev libmimalloc-dev qt6-base-dev fonts-dejavu-core python3)
+packages=(cmake ninja-build g++ pkg-config libsass-dev libmimalloc-dev qt6-base-dev fonts-dejavu-core python3
+  protobuf-compiler libprotobuf-dev)
+# The configure fetches Dart Sass with npm. An npm on PATH is used as it is: Debian's npm package
+# conflicts with the nodejs package of newer Node releases, which carries its own npm.
+command -v npm >/dev/null || packages+=(npm)
 # libFuzzer is in the clang runtime of the same version as the clang++ that builds the targets;
 # without a clang yet, the default one and its runtime are installed together.
 clang_runtime() {
@@ -81,14 +86,28 @@ if ((${#missing[@]})); then
   rm -f "$log"
 fi
 
-# configure PRESET DIR [-DVAR=VALUE...]: configures DIR from the preset the first time, or with
-# the given settings; the output goes to DIR/configure.log, and is shown only when it fails.
+# configured DIR [-DVAR=VALUE...]: succeeds when DIR is configured with each of the settings.
+configured() {
+  local dir=$1 setting
+  shift
+  [ -f "$dir/build.ninja" ] || return 1
+  for setting in "$@"; do
+    setting=${setting#-D}
+    grep -q -x -F -e "${setting%%=*}:BOOL=${setting#*=}" "$dir/CMakeCache.txt" || return 1
+  done
+}
+
+# configure PRESET DIR [-DVAR=VALUE...]: configures DIR from the preset, unless it is configured
+# with the given settings already. The output goes to DIR/configure.log and is shown when it
+# fails; of it only the lines about Dart Sass (its download, or why the build goes without it)
+# are shown as they come.
 configure() {
   local preset=$1 dir=$2
   shift 2
-  [ ! -f "$dir/build.ninja" ] || (($#)) || return 0
+  ! configured "$dir" "$@" || return 0
   mkdir -p "$dir"
-  cmake --preset "$preset" -S "$root" -B "$dir" "$@" >"$dir/configure.log" 2>&1 ||
+  cmake --preset "$preset" -S "$root" -B "$dir" "$@" 2>&1 | tee "$dir/configure.log" |
+    { grep --line-buffered -E '^(-- )?Dart Sass [^:]*(: downloading| not available)' || true; } ||
     { cat "$dir/configure.log" >&2; echo "Configuring $dir failed." >&2; exit 1; }
 }
 
@@ -156,7 +175,11 @@ fi
 
 # Each mode builds only what it runs: the benchmarks and tools are options of the build, off
 # until bench (or the screenshot tool, -DVANTOR_BUILD_TOOLS=ON) turns them on.
-configure default "$build"
+# The test suite runs Dart Sass's cases too, so its configure fails without Dart Sass.
+settings=()
+[ "$mode" != test ] || settings+=(-DVANTOR_REQUIRE_DART_SASS=ON)
+[ "$mode" != bench ] || settings+=(-DVANTOR_BUILD_BENCH=ON)
+configure default "$build" "${settings[@]}"
 case "$mode" in
   run)
     build "$build" "Vantor" Vantor
@@ -165,7 +188,6 @@ case "$mode" in
     build "$build" "Vantor's tests" vantor-tests
     exec ctest --test-dir "$build" --output-on-failure --timeout 600 -j "$(nproc)" ;;
   bench)
-    grep -q '^VANTOR_BUILD_BENCH:BOOL=ON$' "$build/CMakeCache.txt" || configure default "$build" -DVANTOR_BUILD_BENCH=ON
     build "$build" "the benchmarks" bench_compiler bench_window bench_highlight bench_memory bench_stylesheets
     exec cmake --build "$build" --target bench ;;
 esac
