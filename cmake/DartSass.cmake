@@ -270,7 +270,7 @@ function(_vantor_place_dart_sass)
     DEPENDS ${inputs}
     COMMENT "Placing Dart Sass ${VANTOR_DART_SASS_VERSION} in ${dest}"
     VERBATIM)
-  add_custom_target(vantor-dart-sass DEPENDS ${outputs})
-  add_dependencies(Vantor.Compiler vantor-dart-sass)
+  add_custom_target(vantor-dart-sass-files DEPENDS ${outputs})
+  add_dependencies(Vantor.Compiler vantor-dart-sass-files)
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL _vantor_place_dart_sass)

@@ -31,7 +31,7 @@ configure() {
   local case=$1 require=$2 path=$3 cache=$4 npm=${5:-}
   rc=0
   out=$(env PATH="$path" VANTOR_DART_SASS_CACHE="$cache" FAKE_NPM="$npm" FAKE_NPM_TARBALL="$good" \
-    "$cmake" -G Ninja -DCMAKE_MAKE_PROGRAM="$ninja" -S "$src/tests/dartsass/probe" -B "$work/$case" \
+    "$cmake" -G Ninja -DCMAKE_MAKE_PROGRAM="$ninja" -S "$src/tests/cmake/probe" -B "$work/$case" \
     -DVANTOR_SOURCE_DIR="$src" -DVANTOR_REQUIRE_DART_SASS="$require" 2>&1) || rc=$?
 }
 
@@ -84,7 +84,7 @@ configure again ON "$work/empty" "$work/cache"
 [ "$rc" -eq 0 ] || fail "again: configure without npm failed: $out"
 ! grep -q 'downloading' <<<"$out" || fail "again: downloaded again"
 grep -q 'probe: VANTOR_HAVE_DART_SASS=ON' <<<"$out" || fail "again: VANTOR_HAVE_DART_SASS is not ON"
-"$ninja" -C "$work/again" vantor-dart-sass >/dev/null || fail "again: placing Dart Sass failed"
+"$ninja" -C "$work/again" vantor-dart-sass-files >/dev/null || fail "again: placing Dart Sass failed"
 [ -x "$work/again/lib/dart-sass/dart" ] && [ -f "$work/again/lib/dart-sass/sass.snapshot" ] &&
   [ -f "$work/again/lib/dart-sass/LICENSE" ] || fail "again: the dart-sass folder is incomplete"
 echo "fetch once, then from the cache without npm: as expected"
