@@ -60,8 +60,8 @@ bool PacketDecoder::feed(const char* data, std::size_t size, std::vector<Packet>
                 return false;
             if (!done) {
                 if (stage_ == Stage::CompilationId && varintBytes_ == remaining_)
-                    return fail("broken packet: its compilation id runs past its length of " + std::to_string(length_) +
-                                " bytes");
+                    return fail("broken packet: its compilation id runs past the packet's end, " +
+                                std::to_string(length_) + (length_ == 1 ? " byte" : " bytes") + " after its length");
                 continue;
             }
             if (stage_ == Stage::Length) {

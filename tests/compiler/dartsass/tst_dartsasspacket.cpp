@@ -156,8 +156,8 @@ private slots:
                                                      << "broken packet: its compilation id 4294967296 does not fit "
                                                         "in 32 bits";
         QTest::newRow("compilation id past the length") << QByteArray::fromHex("0180010000") << QStringList()
-                                                        << "broken packet: its compilation id runs past its length "
-                                                           "of 1 bytes";
+                                                        << "broken packet: its compilation id runs past the packet's "
+                                                           "end, 1 byte after its length";
         QTest::newRow("compilation id of 11 bytes")
             << varint(20) + QByteArray::fromHex("8080808080808080808001") << QStringList()
             << "broken packet: its compilation id is a varint of more "
