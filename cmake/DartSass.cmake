@@ -115,18 +115,18 @@ function(_vantor_dart_sass_download cache tarball reason)
     set(${reason} "cannot create the cache folder ${cache}" PARENT_SCOPE)
     return()
   endif()
-  set(spec ${_dart_sass_package}@${VANTOR_DART_SASS_VERSION})
-  message(STATUS "Dart Sass ${VANTOR_DART_SASS_VERSION}: downloading ${spec} with npm into ${cache} (once) ...")
+  set(package_at_version ${_dart_sass_package}@${VANTOR_DART_SASS_VERSION})
+  message(STATUS "Dart Sass ${VANTOR_DART_SASS_VERSION}: downloading ${package_at_version} with npm into ${cache} (once) ...")
   set(log "${PROJECT_BINARY_DIR}/dart-sass-download.log")
   execute_process(
-    COMMAND "${npm}" pack "${spec}" --pack-destination "${partial}" --ignore-scripts --loglevel=error
+    COMMAND "${npm}" pack "${package_at_version}" --pack-destination "${partial}" --ignore-scripts --loglevel=error
       ${_dart_sass_npm_retries}
     WORKING_DIRECTORY "${partial}"
     TIMEOUT ${_dart_sass_download_timeout}
     RESULT_VARIABLE status
     OUTPUT_VARIABLE output
     ERROR_VARIABLE output)
-  file(WRITE "${log}" "${npm} pack ${spec}\n${output}")
+  file(WRITE "${log}" "${npm} pack ${package_at_version}\n${output}")
   get_filename_component(name "${tarball}" NAME)
   if(NOT status EQUAL 0)
     file(REMOVE_RECURSE "${partial}")
@@ -139,12 +139,12 @@ function(_vantor_dart_sass_download cache tarball reason)
       list(GET lines 0 why)
       set(why ": ${why}")
     endif()
-    set(${reason} "`npm pack ${spec}` failed (${status})${why} (see ${log})" PARENT_SCOPE)
+    set(${reason} "`npm pack ${package_at_version}` failed (${status})${why} (see ${log})" PARENT_SCOPE)
     return()
   endif()
   if(NOT EXISTS "${partial}/${name}")
     file(REMOVE_RECURSE "${partial}")
-    set(${reason} "`npm pack ${spec}` wrote no ${name} (see ${log})" PARENT_SCOPE)
+    set(${reason} "`npm pack ${package_at_version}` wrote no ${name} (see ${log})" PARENT_SCOPE)
     return()
   endif()
   _vantor_dart_sass_matches("${partial}/${name}" matches)
