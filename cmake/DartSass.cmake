@@ -10,8 +10,9 @@
 # beside the installed worker.
 #
 # Sets VANTOR_HAVE_DART_SASS (ON or OFF), VANTOR_DART_SASS_VERSION, VANTOR_DART_SASS_STAGE (the
-# folder of the unpacked files) and, with Dart Sass, VANTOR_DART_SASS_TARBALL, and defines Vantor::DartSassFacts, which gives whatever links it
-# VANTOR_HAVE_DART_SASS=0/1 and VANTOR_REQUIRE_DART_SASS=0/1.
+# folder of the unpacked files) and, with Dart Sass, VANTOR_DART_SASS_TARBALL (the cached tarball).
+# Defines Vantor::DartSassFacts, which gives whatever links it VANTOR_HAVE_DART_SASS=0/1 and
+# VANTOR_REQUIRE_DART_SASS=0/1.
 
 option(VANTOR_REQUIRE_DART_SASS
   "Fail to configure when the Dart Sass runtime cannot be fetched or does not match its pinned integrity" OFF)
@@ -163,16 +164,22 @@ function(_vantor_dart_sass_download cache tarball reason)
 endfunction()
 
 # _vantor_dart_sass_unpack(TARBALL STAGE REASON): unpacks the three files into STAGE unless they
-# are there from the same tarball already; sets REASON when that fails.
+# are all there from the same tarball already; sets REASON when that fails.
 function(_vantor_dart_sass_unpack tarball stage reason)
   set(stamp "${stage}/.unpacked-from")
   set(stamp_text "${tarball} ${_dart_sass_integrity}")
+  set(unpacked_from "")
   if(EXISTS "${stamp}")
     file(READ "${stamp}" unpacked_from)
-    if(unpacked_from STREQUAL stamp_text)
-      set(${reason} "" PARENT_SCOPE)
-      return()
+  endif()
+  foreach(f IN LISTS _dart_sass_files)
+    if(NOT EXISTS "${stage}/${f}")
+      set(unpacked_from "")
     endif()
+  endforeach()
+  if(unpacked_from STREQUAL stamp_text)
+    set(${reason} "" PARENT_SCOPE)
+    return()
   endif()
   file(REMOVE_RECURSE "${stage}" "${stage}.unpack")
   file(MAKE_DIRECTORY "${stage}.unpack")
