@@ -10,8 +10,9 @@
 # beside the installed worker.
 #
 # Sets VANTOR_HAVE_DART_SASS (ON or OFF), VANTOR_DART_SASS_VERSION, VANTOR_DART_SASS_STAGE (the
-# folder of the unpacked files) and, with Dart Sass, VANTOR_DART_SASS_TARBALL, and defines Vantor::DartSassFacts, which gives whatever links it
-# VANTOR_HAVE_DART_SASS=0/1 and VANTOR_REQUIRE_DART_SASS=0/1.
+# folder of the unpacked files) and, with Dart Sass, VANTOR_DART_SASS_TARBALL (the cached tarball).
+# Defines Vantor::DartSassFacts, which gives whatever links it VANTOR_HAVE_DART_SASS=0/1 and
+# VANTOR_REQUIRE_DART_SASS=0/1.
 
 option(VANTOR_REQUIRE_DART_SASS
   "Fail to configure when the Dart Sass runtime cannot be fetched or does not match its pinned integrity" OFF)
@@ -115,18 +116,18 @@ function(_vantor_dart_sass_download cache tarball reason)
     set(${reason} "cannot create the cache folder ${cache}" PARENT_SCOPE)
     return()
   endif()
-  set(spec ${_dart_sass_package}@${VANTOR_DART_SASS_VERSION})
-  message(STATUS "Dart Sass ${VANTOR_DART_SASS_VERSION}: downloading ${spec} with npm into ${cache} (once) ...")
+  set(package_at_version ${_dart_sass_package}@${VANTOR_DART_SASS_VERSION})
+  message(STATUS "Dart Sass ${VANTOR_DART_SASS_VERSION}: downloading ${package_at_version} with npm into ${cache} (once) ...")
   set(log "${PROJECT_BINARY_DIR}/dart-sass-download.log")
   execute_process(
-    COMMAND "${npm}" pack "${spec}" --pack-destination "${partial}" --ignore-scripts --loglevel=error
+    COMMAND "${npm}" pack "${package_at_version}" --pack-destination "${partial}" --ignore-scripts --loglevel=error
       ${_dart_sass_npm_retries}
     WORKING_DIRECTORY "${partial}"
     TIMEOUT ${_dart_sass_download_timeout}
     RESULT_VARIABLE status
     OUTPUT_VARIABLE output
     ERROR_VARIABLE output)
-  file(WRITE "${log}" "${npm} pack ${spec}\n${output}")
+  file(WRITE "${log}" "${npm} pack ${package_at_version}\n${output}")
   get_filename_component(name "${tarball}" NAME)
   if(NOT status EQUAL 0)
     file(REMOVE_RECURSE "${partial}")
@@ -139,12 +140,12 @@ function(_vantor_dart_sass_download cache tarball reason)
       list(GET lines 0 why)
       set(why ": ${why}")
     endif()
-    set(${reason} "`npm pack ${spec}` failed (${status})${why} (see ${log})" PARENT_SCOPE)
+    set(${reason} "`npm pack ${package_at_version}` failed (${status})${why} (see ${log})" PARENT_SCOPE)
     return()
   endif()
   if(NOT EXISTS "${partial}/${name}")
     file(REMOVE_RECURSE "${partial}")
-    set(${reason} "`npm pack ${spec}` wrote no ${name} (see ${log})" PARENT_SCOPE)
+    set(${reason} "`npm pack ${package_at_version}` wrote no ${name} (see ${log})" PARENT_SCOPE)
     return()
   endif()
   _vantor_dart_sass_matches("${partial}/${name}" matches)
@@ -163,16 +164,22 @@ function(_vantor_dart_sass_download cache tarball reason)
 endfunction()
 
 # _vantor_dart_sass_unpack(TARBALL STAGE REASON): unpacks the three files into STAGE unless they
-# are there from the same tarball already; sets REASON when that fails.
+# are all there from the same tarball already; sets REASON when that fails.
 function(_vantor_dart_sass_unpack tarball stage reason)
   set(stamp "${stage}/.unpacked-from")
   set(stamp_text "${tarball} ${_dart_sass_integrity}")
+  set(unpacked_from "")
   if(EXISTS "${stamp}")
     file(READ "${stamp}" unpacked_from)
-    if(unpacked_from STREQUAL stamp_text)
-      set(${reason} "" PARENT_SCOPE)
-      return()
+  endif()
+  foreach(f IN LISTS _dart_sass_files)
+    if(NOT EXISTS "${stage}/${f}")
+      set(unpacked_from "")
     endif()
+  endforeach()
+  if(unpacked_from STREQUAL stamp_text)
+    set(${reason} "" PARENT_SCOPE)
+    return()
   endif()
   file(REMOVE_RECURSE "${stage}" "${stage}.unpack")
   file(MAKE_DIRECTORY "${stage}.unpack")

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 name=sass-embedded-linux-x64-1.108.2.tgz
 
-# A stand-in npm: `npm pack SPEC --pack-destination DIR ...` does what FAKE_NPM says.
+# A stand-in npm: `npm pack PACKAGE@VERSION --pack-destination DIR ...` does what FAKE_NPM says.
 mkdir -p "$work/fake" "$work/empty"
 cat >"$work/fake/npm" <<'NPM'
 #!/bin/sh
