@@ -55,7 +55,8 @@ inline constexpr std::size_t DefaultMaxReindentedSize = std::size_t(256) << 20;
 Reindented reindent(std::string_view css, Indentation indentation, std::size_t maxSize = DefaultMaxReindentedSize);
 
 // The column a generated column of a line moves to when the line's indentation changed as
-// shift says: after the old indentation it moves by the change, inside it to the line's start.
+// shift says: after the old indentation it moves by the change, inside it to the line's start
+// (where the new indentation starts). Where the length stayed the same, nothing moves.
 std::int64_t shiftedColumn(std::int64_t column, LineShift shift);
 
 // Rewrites a version 3 source map's "mappings" for CSS re-indented with the given line shifts:

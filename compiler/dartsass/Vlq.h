@@ -11,7 +11,7 @@ namespace VantorCompiler::dartsass {
 // Largest magnitude a mapping field may hold: source map readers keep fields in 32-bit integers.
 inline constexpr std::int64_t MaxVlqMagnitude = 0x7fffffff;
 
-// Appends value to out as base64 VLQ digits.
+// Appends value, whose magnitude is under 2^62, to out as base64 VLQ digits.
 void appendVlq(std::string& out, std::int64_t value);
 
 // Reads the one value whose digits start at text[pos] and moves pos past them. False, with pos
