@@ -22,14 +22,6 @@ using namespace dartsass;
 // to warn about an implicit load path. Stack traces print it as it stands.
 constexpr std::string_view InputName = "stdin";
 
-std::string currentFolder() {
-    std::string folder(PATH_MAX, '\0');
-    if (!getcwd(folder.data(), folder.size()))
-        return "/";
-    folder.resize(std::char_traits<char>::length(folder.c_str()));
-    return folder;
-}
-
 // The place of a 0-based line and UTF-16 column in a file other than the text;
 // the column stays in UTF-16 units when the file cannot be read.
 Place placeInFile(const std::string& path, std::uint32_t line0, std::uint32_t column16) {

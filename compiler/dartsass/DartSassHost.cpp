@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <climits>
+
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -23,14 +26,23 @@ Budget startBudget() { return Budget{std::chrono::seconds(10), std::chrono::seco
 // A version's major part: "3" of "3.4.0".
 std::string major(const std::string& version) { return version.substr(0, version.find('.')); }
 
-// The runtime's own words when it runs out of memory.
-bool saysOutOfMemory(const std::string& errors) {
-    return errors.find("Out of memory") != std::string::npos ||
-           errors.find("Exhausted heap space") != std::string::npos ||
-           errors.find("out of memory") != std::string::npos;
+// The runtime's own words when it runs out of memory: "Out of Memory" as its
+// internal error, or "Exhausted heap space" on its standard error.
+bool saysOutOfMemory(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text.find("out of memory") != std::string::npos || text.find("exhausted heap space") != std::string::npos;
 }
 
 }  // namespace
+
+std::string currentFolder() {
+    std::string folder(PATH_MAX, '\0');
+    if (!getcwd(folder.data(), folder.size()))
+        return "/";
+    folder.resize(std::char_traits<char>::length(folder.c_str()));
+    return folder;
+}
 
 DartSassHost::Exchange DartSassHost::compile(const RuntimeFiles& files, const CompileOptions& options, Budget budget,
                                              const std::function<void(LogEvent&)>& onLog) {
@@ -48,6 +60,9 @@ DartSassHost::Exchange DartSassHost::compile(const RuntimeFiles& files, const Co
         }
     };
     const std::string request = compileRequest(options);
+    const std::string folder = currentFolder();
+    if (child_.running() && (files != running_ || folder != runningFolder_))
+        child_.stop(true);
     for (int attempt = 0;; ++attempt) {
         // A process with something to say while idle is out of step: start afresh.
         if (child_.running() && !child_.idle() && child_.running())
@@ -92,6 +107,8 @@ bool DartSassHost::start(const RuntimeFiles& files, Exchange& result) {
     }
     decoder_ = PacketDecoder();
     pending_.clear();
+    running_ = files;
+    runningFolder_ = currentFolder();
 
     CpuMeter meter = child_.meter(startBudget());
     Step step = send(0, versionRequest(VersionRequestId), meter);
@@ -244,7 +261,7 @@ void DartSassHost::fail(Step step, Exchange& result) {
     case Step::Broken:
     case Step::Ok:
         child_.stop(true);
-        result.outcome = Outcome::Died;
+        result.outcome = saysOutOfMemory(result.detail) ? Outcome::OutOfMemory : Outcome::Died;
         if (result.detail.empty())
             result.detail = "an unreadable reply";
         return;

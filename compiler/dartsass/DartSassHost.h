@@ -25,7 +25,15 @@ struct RuntimeFiles {
     std::string launcher;  // vantor-dart-sass
     std::string dart;
     std::string snapshot;
+
+    bool operator==(const RuntimeFiles& other) const {
+        return launcher == other.launcher && dart == other.dart && snapshot == other.snapshot;
+    }
+    bool operator!=(const RuntimeFiles& other) const { return !(*this == other); }
 };
+
+// The program's current folder, "/" when it cannot be told.
+std::string currentFolder();
 
 class DartSassHost {
 public:
@@ -49,7 +57,10 @@ public:
     static constexpr rlim_t AddressSpace = rlim_t(2) << 30;
 
     // Compiles within budget, starting the process first when none is running
-    // (its start and version check are not counted). onLog receives each of
+    // (its start and version check are not counted). A process started from
+    // other files, or in another current folder, is replaced first: the
+    // runtime names files relative to the folder it started in, and cannot
+    // follow the program's. onLog receives each of
     // the compilation's log events as it arrives. After anything but
     // Answered, no process is left running.
     Exchange compile(const RuntimeFiles& files, const CompileOptions& options, Budget budget,
@@ -70,6 +81,8 @@ private:
     PacketDecoder decoder_;
     std::vector<Packet> pending_;
     std::uint32_t lastId_ = 0;
+    RuntimeFiles running_;      // what the process was started from
+    std::string runningFolder_;  // and in which current folder
 };
 
 }  // namespace dartsass
