@@ -75,6 +75,8 @@ private slots:
         const QString dart = dir + "/dart";
         const QString snapshot = dir + "/sass.snapshot";
         if (!QFileInfo(dart).isExecutable() || !QFileInfo::exists(snapshot)) {
+            // A build that requires Dart Sass has it: there, its absence is a failure.
+            QVERIFY2(!VANTOR_REQUIRE_DART_SASS, qPrintable("no Dart Sass runtime in " + dir));
             skipReason_ = "no Dart Sass runtime in " + dir +
                           " (set VANTOR_DART_SASS_DIR to a folder holding dart and sass.snapshot)";
             return;
