@@ -1,29 +1,37 @@
-// Vantor.Compiler: converts one SCSS text to CSS per call with libsass.
+// Vantor.Compiler: converts one SCSS text to CSS per call, with libsass (the
+// default) or Dart Sass, chosen per conversion by CompilerOptions::engine.
 //
-// libsass runs in a separate process, vantor-compiler-worker, found beside
-// this library or in ../libexec relative to it (the environment variable
-// VANTOR_COMPILER_WORKER overrides both). The worker is started on the first
-// conversion and kept; it follows the program's current working directory
-// at every conversion, so relative @imports resolve as they would in the
-// program. A conversion that
-// uses more than 2 seconds of the worker's CPU time (plus 10 microseconds per
-// byte of text, so large stylesheets get their due), one that makes no
-// progress for a long while (an @import of a named pipe), or one that crashes
-// libsass costs only the worker: compile() returns null, error() explains,
-// and the next conversion starts a fresh worker. The CPU time counts the
-// worker's own work only, so a busy machine never stops a conversion. The
-// worker ends with the program's process; the program's exit does not wait
-// for it.
+// Each engine runs in a process of its own, started on the first conversion
+// that needs it and kept for the next; both may live at once, and switching
+// between them costs nothing after each one's first start.
+// - libsass runs in vantor-compiler-worker, found beside this library or in
+//   ../libexec relative to it (the environment variable VANTOR_COMPILER_WORKER
+//   names another, as an absolute path).
+// - Dart Sass (the pinned 1.108.2) runs from a dart-sass/ folder beside the
+//   worker, through the launcher vantor-dart-sass beside it, over the Embedded
+//   Sass protocol (VANTOR_DART_SASS names another folder holding dart and
+//   sass.snapshot, as an absolute path). Nothing of Node runs.
+// Relative loads (@import, and with Dart Sass @use, @forward and
+// meta.load-css) resolve against the program's current working directory at
+// each conversion. A conversion that uses more than 2 seconds of its
+// process's CPU time (plus 10 microseconds per byte of text, so large
+// stylesheets get their due), one that makes no progress for a long while
+// (an @import of a named pipe), one past the process's memory cap, or one
+// that crashes the compiler costs only that process: compile() returns null,
+// error() and error_kind() explain, and the next conversion starts a fresh
+// one. The CPU time counts the compiler's own work only, so a busy machine
+// never stops a conversion. The processes end with the program's process,
+// even while they loop; the program's exit does not wait for them.
 //
 // The functions are for one thread at a time, as the program calls them from
 // its user-interface thread: nothing in the library is locked.
 //
-// Calling order, once per conversion: compile(), then error(), error_line(),
-// error_column(), error_file() and the warning_*() functions as often as
-// needed, then exactly one free_memory(). Every
-// string returned belongs to the library and stays valid until that
-// free_memory(); the fixed failure text is a constant and stays valid while
-// the library is loaded.
+// Calling order, once per conversion: compile(), then error(), error_kind(),
+// error_line(), error_column(), error_file(), error_file_line(),
+// error_file_column() and the warning_*() functions as often as needed, then
+// exactly one free_memory(). Every string returned belongs to the library and
+// stays valid until that free_memory(); the fixed failure text and the texts of
+// engine_version() and engine_error() stay valid while the library is loaded.
 #pragma once
 
 #include <sass.h>
@@ -73,13 +81,17 @@ struct CompilerOptions {
     // it yourself. Not set by the constructor.
     char* input;
     // Output style code, 0 to 3: 0 nested, 1 compact, 2 expanded, 3 compressed.
+    // Dart Sass writes only 2 and 3.
     std::int32_t output_style;
     bool source_map_embed;
     // IndentTypes code.
     std::int32_t indent_type;
-    // Indentation characters per nesting level, 0 to MaxIndentWidth.
+    // Indentation characters per nesting level, 0 to MaxIndentWidth. Both
+    // engines follow indent_type and indent_width; Dart Sass's expanded CSS
+    // (two spaces per level as it writes it) is re-indented by the library.
     std::int32_t indent_width;
-    // Engines code: the compiler that converts the text.
+    // Engines code: the compiler that converts the text. The last field, so
+    // the record's first five keep their places.
     std::int32_t engine;
 
     CompilerOptions()
@@ -87,66 +99,87 @@ struct CompilerOptions {
 };
 
 // Converts options.input. Returns the CSS, null when there is none (a Sass
-// error, a stylesheet stopped at the time limit, a libsass crash, a stylesheet
-// of the Sass module system: read the reason with error()), or the fixed
-// failure text
+// error, a stylesheet stopped at a limit, a crash of the compiler, an engine
+// that is unknown or cannot run here, with libsass a stylesheet of the Sass
+// module system, with Dart Sass output style 0 or 1: read the reason with
+// error() and error_kind()), or the fixed failure text
 // "ERROR : Unhandled compiler error occurred please contact supplier" for a
 // record with an output style outside 0..3 or an indent width outside
-// 0..MaxIndentWidth. An empty text gives null and leaves no conversion live.
+// 0..MaxIndentWidth (error_kind() CompilerFailed). An empty text gives null
+// and leaves no conversion live. Non-empty CSS ends in one newline.
 // libsass predates the module system and would copy its rules into the CSS as
 // they stand: a text with a @use or @forward statement is not converted, and
 // a conversion whose CSS still holds one (from an @import'ed file) gives null.
+// Dart Sass's CSS is what its command line (sass --stdin --no-source-map)
+// prints for the same text in the same folder, @charset and BOM included, but
+// for the indentation asked for; source_map_embed appends its map as libsass's
+// is appended, the text named "stdin".
 VANTOR_COMPILER_API const char* compile(CompilerOptions options);
 
 // The live conversion's error text, or null when it reported none or when no
-// conversion is live: libsass's own text for a Sass error (followed by one
-// sentence of the library's where the text shows a known limit of libsass,
-// such as range media queries, and the usual way round it), else the
-// library's for a @use or @forward refused ("@use is not supported here:
-// ...", at the rule, or at 0 for one from an imported file), for a conversion
-// stopped at the CPU-time limit ("Compilation stopped after 2 seconds: ...",
-// more seconds for a long text),
-// for one that made no progress ("Compilation stopped: the Sass compiler made
-// no progress for 10 seconds ..."), for a crash of the compiler ("The Sass
-// compiler failed on this input (SIGSEGV). Your text is unchanged."), for a
-// worker that cannot run here whatever the text ("The Sass compiler cannot
-// run: ..." with the reason, such as a too small address-space limit) or for
-// a worker that cannot be started (naming its path and the system's reason).
-// With SIGCHLD ignored the system reaps the worker by itself, so a crash is
+// conversion is live.
+// - A Sass error: libsass's own text (followed by one sentence of the
+//   library's where the text shows a known limit of libsass, such as range
+//   media queries, and the usual way round it); Dart Sass's message, without
+//   terminal colours or drawing, followed by "(_partial.scss, line 2, column
+//   6)" when the error lies in another file.
+// - libsass given @use or @forward: "@use is not supported by libsass, ...",
+//   at the rule (at 0 for one from an imported file), naming the way out:
+//   Dart Sass, or why it cannot run here.
+// - The library's texts for a conversion stopped at the CPU-time limit
+//   ("Compilation stopped after 2 seconds: ...", more seconds for a long
+//   text), for one that made no progress ("Compilation stopped: the Sass
+//   compiler made no progress for 10 seconds ..."), for a crash ("The Sass
+//   compiler failed on this input (SIGSEGV). Your text is unchanged."), for a
+//   compiler that cannot run here whatever the text ("The Sass compiler cannot
+//   run: ..." with the reason) or cannot be started (naming its path and the
+//   system's reason). Dart Sass's name "Dart Sass" where these say "the Sass
+//   compiler"; its memory cap gives "Compilation stopped: the stylesheet
+//   needs more memory than Dart Sass may use (2 GB)."
+// - An unknown engine, or one that cannot run here: which and why, as
+//   engine_error() says it.
+// With SIGCHLD ignored the system reaps the processes by itself, so a crash is
 // reported without its signal.
 VANTOR_COMPILER_API const char* error();
 
-// libsass's 1-based line and column of the live conversion's Sass error; 0 when
-// it has none, when no conversion is live, and for the library's own errors.
-// Both count in the text compile() was given. The column counts characters
-// (Unicode code points), not bytes: "é" and "😀" each count one, so a column
-// equals a QString position only on lines without characters outside the
-// Basic Multilingual Plane.
+// The 1-based line and column of the live conversion's Sass error, for both
+// engines; 0 when it has none, when no conversion is live, and for the
+// library's own errors. Both count in the text compile() was given. The column
+// counts characters (Unicode code points), not bytes nor UTF-16 units: "é" and
+// "😀" each count one, so a column equals a QString position only on lines
+// without characters outside the Basic Multilingual Plane.
 VANTOR_COMPILER_API std::int32_t error_line();
 VANTOR_COMPILER_API std::int32_t error_column();
 
 // The file of the live conversion's Sass error when it lies in another file
-// than the text compile() was given (an @import'ed partial): its path as
-// libsass names it. Null when the error is in the given text, when there is
-// no error and when no conversion is live. error_line() and error_column()
-// then give the position of the @import in the given text, or 0 when the
-// library cannot tell.
+// than the text compile() was given (a loaded partial): its path as libsass
+// names it, or Dart Sass's file: URL as a path. Null when the error is in the
+// given text, when there is no error and when no conversion is live.
+// error_line() and error_column() then give the position of the load rule in
+// the given text (libsass: the @import or @include; Dart Sass: where its
+// stack trace shows it, at an @import's URL), or 0 when the library cannot
+// tell.
 VANTOR_COMPILER_API const char* error_file();
 
 // The live conversion's warnings, in the order they arose: @warn and @debug
-// messages and libsass's own warnings (deprecations and the like), also those
-// raised before a Sass error. warning_count() is 0 when there are none or no
-// conversion is live; index runs from 0 to warning_count() - 1.
-// warning_text() is the message prefixed by its kind ("WARNING: careful",
-// "DEBUG: 2", "DEPRECATION WARNING: ..."), null for an index out of range.
-// warning_line() and warning_column() are 1-based and count in the text
-// compile() was given as error_line() does; 0 for an index out of range and
-// for a warning that arose outside that text (its text then names the file
-// and line). A warning inside a mixin or function sits at the innermost
-// @include or call in the text; column 1 when libsass names only the line.
-// At most 100 are kept, then one last "… and N more warnings" at 0. The
-// library adds warnings of its own: a Sass variable left as text in the CSS
-// (libsass copies calc() as written).
+// messages and the compiler's own warnings (deprecations and the like), also
+// those raised before a Sass error, for both engines. warning_count() is 0
+// when there are none or no conversion is live; index runs from 0 to
+// warning_count() - 1. warning_text() is the message prefixed by its kind,
+// null for an index out of range: libsass's "WARNING: careful", "DEBUG: 2",
+// "DEPRECATION WARNING: ..."; Dart Sass's as its command line prints them,
+// "WARNING: ", "DEBUG: " and "DEPRECATION WARNING [id]: " with the
+// deprecation's id (Dart Sass reports a few of each kind of deprecation, then
+// one summary). warning_line() and warning_column() are 1-based and count in
+// the text compile() was given as error_line() does; 0 for an index out of
+// range and for a warning that arose outside that text (its text then names
+// the file and line). libsass: a warning inside a mixin or function sits at
+// the innermost @include or call in the text, column 1 when libsass names
+// only the line. Dart Sass: at its span, and a @warn (which has none) at the
+// innermost frame of its stack trace that lies in the text. At most 100 are
+// kept, then one last "… and N more warnings" at 0. With libsass the library
+// adds warnings of its own: a Sass variable left as text in the CSS (libsass
+// copies calc() as written).
 VANTOR_COMPILER_API std::int32_t warning_count();
 VANTOR_COMPILER_API const char* warning_text(std::int32_t index);
 VANTOR_COMPILER_API std::int32_t warning_line(std::int32_t index);
@@ -164,11 +197,12 @@ VANTOR_COMPILER_API const char* engine_version(std::int32_t engine);
 VANTOR_COMPILER_API const char* engine_error(std::int32_t engine);
 
 // The live conversion's kind of error, an ErrorKinds code; NoError when it has
-// none or no conversion is live.
+// none or no conversion is live. Act on it, never on error()'s words.
 VANTOR_COMPILER_API std::int32_t error_kind();
 
 // When error_file() is not null: the 1-based line and column of the error
-// inside that file, 0 when unknown. 0 otherwise.
+// inside that file (characters, as error_column()), as the engine names them;
+// 0 when unknown. 0 otherwise.
 VANTOR_COMPILER_API std::int32_t error_file_line();
 VANTOR_COMPILER_API std::int32_t error_file_column();
 
