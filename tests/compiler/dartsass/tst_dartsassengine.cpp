@@ -282,6 +282,42 @@ private slots:
         QVERIFY(r.error.isNull());
     }
 
+    // Both processes live at once, and switching back and forth starts nothing
+    // new; each conversion's error is its own, whichever engine came before.
+    void switchingEngines() {
+        if (!HaveRuntime)
+            QSKIP("built without Dart Sass");
+        CurrentFolder folder({{"_part.scss", "$w: 10px;\n"}});
+        const QByteArray modern = "@use \"part\";\n@use \"sass:math\";\n.a { w: math.div(part.$w, 4); }";
+        const auto libsass = [&] {
+            CompilerOptions o;
+            o.input = sass_copy_c_string(modern.constData());
+            const bool refused = !VantorCompiler::compile(o) && VantorCompiler::error_kind() == VantorCompiler::ModuleSystemRefused;
+            VantorCompiler::free_memory();
+            // And one it converts, in its worker.
+            CompilerOptions plain;
+            plain.input = sass_copy_c_string("a { b: c }");
+            const bool converted = VantorCompiler::compile(plain) && VantorCompiler::error_kind() == VantorCompiler::NoError;
+            VantorCompiler::free_memory();
+            return refused && converted;
+        };
+        QVERIFY(libsass());
+        const Result first = convert(modern);
+        QCOMPARE(first.css, QByteArray(".a {\n    w: 2.5px;\n}\n"));
+        // The current folder is given explicitly: no deprecation of an implicit load path.
+        QCOMPARE(first.warnings, QStringList());
+        QVERIFY(libsass());
+        const pid_t runtime = runtimeOf(getpid());
+        QVERIFY(runtime > 0);
+        QCOMPARE(childrenOf(getpid()).size(), 2);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(convert(modern).css, first.css);
+            QVERIFY(libsass());
+        }
+        QCOMPARE(runtimeOf(getpid()), runtime);
+        QCOMPARE(childrenOf(getpid()).size(), 2);
+    }
+
     void places_data() {
         QTest::addColumn<QByteArray>("scss");
         QTest::addColumn<QByteArray>("error");
