@@ -255,7 +255,8 @@ void DartSassHost::fail(Step step, Exchange& result) {
     case Step::NotTaken: {
         const std::string how = child_.stop(false);
         result.outcome = saysOutOfMemory(child_.errorText()) ? Outcome::OutOfMemory : Outcome::Died;
-        result.detail = how;
+        // Ended in the middle of a message: say so beside how it ended.
+        result.detail = decoder_.finish() ? how : how + ", in the middle of a message";
         return;
     }
     case Step::Broken:

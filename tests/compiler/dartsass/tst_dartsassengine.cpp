@@ -544,6 +544,10 @@ private slots:
                                        << int(VantorCompiler::CompilerFailed) << QByteArray("Dart Sass failed on this input (");
         QTest::newRow("garbage") << good << QByteArray("\x05\x01garbage", 9) << QByteArray("exec sleep 60")
                                  << int(VantorCompiler::CompilerFailed) << QByteArray("Dart Sass failed on this input (");
+        QTest::newRow("ends mid-message") << good << QByteArray("\x09\x01\x12", 3) << QByteArray("exit 0")
+                                          << int(VantorCompiler::CompilerFailed)
+                                          << QByteArray("Dart Sass failed on this input (exit status 0, in the middle of a "
+                                                        "message). Your text is unchanged.");
         QTest::newRow("ends mid-compilation") << good << QByteArray() << QByteArray("exit 0")
                                               << int(VantorCompiler::CompilerFailed)
                                               << QByteArray("Dart Sass failed on this input (exit status 0). Your text is "
