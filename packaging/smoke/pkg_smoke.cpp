@@ -1,6 +1,7 @@
 // Converts one SCSS file through an installed Vantor.Compiler and prints the CSS, so that an
 // unpacked package can be shown to work before it is installed anywhere.
-//   pkg_smoke FILE.scss
+//   pkg_smoke [--dart-sass] FILE.scss
+// With --dart-sass, through Dart Sass (its launcher and runtime as installed beside the worker).
 // Exit status 0 with the CSS on stdout; 1 with the reason on stderr.
 #include <VantorCompiler.h>
 
@@ -11,19 +12,22 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: pkg_smoke FILE.scss\n";
+    const bool dartSass = argc == 3 && std::string(argv[1]) == "--dart-sass";
+    if (argc != 2 && !dartSass) {
+        std::cerr << "usage: pkg_smoke [--dart-sass] FILE.scss\n";
         return 1;
     }
-    std::ifstream in(argv[1], std::ios::binary);
+    const char* file = argv[argc - 1];
+    std::ifstream in(file, std::ios::binary);
     if (!in) {
-        std::cerr << "pkg_smoke: cannot read " << argv[1] << "\n";
+        std::cerr << "pkg_smoke: cannot read " << file << "\n";
         return 1;
     }
     std::ostringstream text;
     text << in.rdbuf();
 
     VantorCompiler::CompilerOptions options;
+    options.engine = dartSass ? VantorCompiler::DartSass : VantorCompiler::Libsass;
     // libsass takes the input over and frees it, so it must come from its allocator.
     options.input = sass_copy_c_string(text.str().c_str());
     const char* css = VantorCompiler::compile(options);
