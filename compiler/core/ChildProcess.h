@@ -79,7 +79,25 @@ public:
     // The start of what the child wrote to its standard error, when captured.
     const std::string& errorText() const { return errors_; }
 
+    // Stops the child when it goes out of scope, unless kept: any way out of an
+    // exchange but a whole answer, an exception included, so nothing the
+    // child still had to say is read as the next answer.
+    class Discard {
+    public:
+        explicit Discard(ChildProcess& child) : child_(&child) {}
+        ~Discard();
+        Discard(const Discard&) = delete;
+        Discard& operator=(const Discard&) = delete;
+        void keep() { child_ = nullptr; }
+
+    private:
+        ChildProcess* child_;
+    };
+
 private:
+    // Waits within the meter until fd is ready for events (Ok), reading the
+    // child's standard error meanwhile.
+    Io wait(int fd, short events, CpuMeter& meter);
     void drainErrors();
     void signalKill();
     void forget();

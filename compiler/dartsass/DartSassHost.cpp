@@ -48,17 +48,6 @@ DartSassHost::Exchange DartSassHost::compile(const RuntimeFiles& files, const Co
                                              const std::function<void(LogEvent&)>& onLog) {
     Exchange result;
     child_.dropInherited();
-    struct Discard {
-        DartSassHost* host;
-        ~Discard() {
-            if (host && host->child_.running()) {
-                try {
-                    host->child_.stop(true);
-                } catch (...) {
-                }
-            }
-        }
-    };
     const std::string request = compileRequest(options);
     const std::string folder = currentFolder();
     if (child_.running() && (files != running_ || folder != runningFolder_))
@@ -71,7 +60,7 @@ DartSassHost::Exchange DartSassHost::compile(const RuntimeFiles& files, const Co
         if (fresh && !start(files, result))
             return result;
 
-        Discard discard{this};
+        ChildProcess::Discard discard(child_);
         // Ids from 1 up; 0 is the version request's, 4294967295 the protocol's "none".
         lastId_ = lastId_ >= 0xFFFFFFF0u ? 1 : lastId_ + 1;
         CpuMeter meter = child_.meter(budget);
@@ -82,12 +71,11 @@ DartSassHost::Exchange DartSassHost::compile(const RuntimeFiles& files, const Co
         }
         if (step == Step::Ok)
             step = converse(lastId_, meter, result, onLog);
+        discard.keep();
         if (step == Step::Ok) {
-            discard.host = nullptr;
             result.outcome = Outcome::Answered;
             return result;
         }
-        discard.host = nullptr;
         fail(step, result);
         return result;
     }
@@ -153,13 +141,12 @@ bool DartSassHost::start(const RuntimeFiles& files, Exchange& result) {
     return false;
 }
 
-DartSassHost::Step DartSassHost::send(std::uint32_t id, const std::string& message, CpuMeter& meter) {
-    const std::string packet = encodePacket(id, message);
-    switch (child_.write(packet.data(), packet.size(), meter)) {
+DartSassHost::Step DartSassHost::stepOf(ChildProcess::Io io, Step closed) {
+    switch (io) {
     case ChildProcess::Io::Ok:
         return Step::Ok;
     case ChildProcess::Io::Closed:
-        return Step::NotTaken;
+        return closed;
     case ChildProcess::Io::OverBudget:
         return Step::OverBudget;
     case ChildProcess::Io::Stalled:
@@ -168,20 +155,18 @@ DartSassHost::Step DartSassHost::send(std::uint32_t id, const std::string& messa
     return Step::Broken;
 }
 
+DartSassHost::Step DartSassHost::send(std::uint32_t id, const std::string& message, CpuMeter& meter) {
+    const std::string packet = encodePacket(id, message);
+    return stepOf(child_.write(packet.data(), packet.size(), meter), Step::NotTaken);
+}
+
 DartSassHost::Step DartSassHost::nextPacket(Packet& packet, CpuMeter& meter, std::string& detail) {
     char chunk[64 * 1024];
     while (pending_.empty()) {
         std::size_t got = 0;
-        switch (child_.read(chunk, sizeof chunk, got, meter)) {
-        case ChildProcess::Io::Ok:
-            break;
-        case ChildProcess::Io::Closed:
-            return Step::Ended;
-        case ChildProcess::Io::OverBudget:
-            return Step::OverBudget;
-        case ChildProcess::Io::Stalled:
-            return Step::Stalled;
-        }
+        const Step step = stepOf(child_.read(chunk, sizeof chunk, got, meter), Step::Ended);
+        if (step != Step::Ok)
+            return step;
         if (!decoder_.feed(chunk, got, pending_)) {
             detail = decoder_.error();
             return Step::Broken;

@@ -69,6 +69,9 @@ public:
 private:
     enum class Step { Ok, NotTaken, Ended, OverBudget, Stalled, Broken };
 
+    // What a read or write's outcome means for the exchange; closed is what the
+    // child's closed pipe means there.
+    static Step stepOf(ChildProcess::Io io, Step closed);
     bool start(const RuntimeFiles& files, Exchange& result);
     Step send(std::uint32_t id, const std::string& message, CpuMeter& meter);
     // Reads until one packet is whole; sets detail when the stream is broken.

@@ -51,20 +51,6 @@ std::string addressSpaceProblem(rlim_t limit) {
 WorkerProcess::Exchange WorkerProcess::exchange(const std::string& frame, Budget budget) {
     Exchange result;
     child_.dropInherited();
-    // Any way out of an exchange but a whole, well-formed reply ends the worker,
-    // an exception included: the rest of what it wrote is never read.
-    struct Discard {
-        WorkerProcess* worker;
-        ~Discard() {
-            if (worker && worker->child_.running()) {
-                try {
-                    worker->child_.stop(true);
-                } catch (...) {
-                }
-            }
-        }
-    };
-
     for (int attempt = 0;; ++attempt) {
         // idle() forgets a worker that ended; one still running that is not
         // idle is ended here. Either way a fresh one starts, silently.
@@ -74,12 +60,12 @@ WorkerProcess::Exchange WorkerProcess::exchange(const std::string& frame, Budget
         if (fresh && !start(result))
             return result;
 
-        Discard discard{this};
+        ChildProcess::Discard discard(child_);
         const Step step = talk(frame, budget, result.response);
         bool killedHere = false;
         switch (step) {
         case Step::Ok:  // answered
-            discard.worker = nullptr;
+            discard.keep();
             result.outcome = Outcome::Answered;
             return result;
         case Step::NotTaken: {
