@@ -175,6 +175,15 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
         conversion.errorKind = CannotRun;
         return;
     }
+    // Dart Sass reads UTF-8 only, and would show what it cannot read as U+FFFD
+    // in the CSS as if the text held it.
+    if (const Place bad = firstInvalidUtf8(request.input); bad.line != 0) {
+        conversion.error = "The text is not valid UTF-8 here: Dart Sass reads UTF-8 only.";
+        conversion.errorKind = SassError;
+        conversion.errorLine = bad.line;
+        conversion.errorColumn = bad.column;
+        return;
+    }
     CompileOptions options;
     options.url = fileUrl(currentFolder() + "/" + std::string(InputName));
     options.style = request.outputStyle == 3 ? OutputStyle::Compressed : OutputStyle::Expanded;

@@ -193,6 +193,11 @@ void takeContainingUrl(ImporterRequest& from, CompilerRequest& request) {
 bool decodeOutbound(std::uint32_t compilationId, std::string_view bytes, OutboundMessage& message, std::string& error) {
     if (bytes.size() > static_cast<std::size_t>(INT_MAX))
         return fail(error, "an OutboundMessage of " + std::to_string(bytes.size()) + " bytes, too long to parse");
+    // protobuf reports a string that is not UTF-8 on standard error as well as
+    // failing the parse: the failure is ours to report, the program's
+    // standard error is not the place.
+    static const bool quiet = (google::protobuf::SetLogHandler(nullptr), true);
+    (void)quiet;
     proto::OutboundMessage from;
     if (!from.ParseFromArray(bytes.data(), static_cast<int>(bytes.size())))
         return fail(error, "bytes that do not parse as an OutboundMessage");

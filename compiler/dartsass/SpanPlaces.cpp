@@ -67,6 +67,42 @@ Place placeInText(std::string_view text, std::uint32_t line0, std::uint32_t utf1
     return place;
 }
 
+Place firstInvalidUtf8(std::string_view text) {
+    Place place{1, 1};
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+        const unsigned char lead = byte(i);
+        std::size_t length = 1;
+        bool valid = true;
+        if (lead >= 0x80) {
+            length = sequenceLength(lead);
+            valid = length > 1 && i + length <= text.size();
+            for (std::size_t k = 1; valid && k < length; ++k)
+                valid = (byte(i + k) & 0xC0) == 0x80;
+            // The second byte's range rules out overlong forms, surrogates and
+            // code points past U+10FFFF.
+            if (valid && lead == 0xE0)
+                valid = byte(i + 1) >= 0xA0;
+            if (valid && lead == 0xED)
+                valid = byte(i + 1) < 0xA0;
+            if (valid && lead == 0xF0)
+                valid = byte(i + 1) >= 0x90;
+            if (valid && lead == 0xF4)
+                valid = byte(i + 1) < 0x90;
+        }
+        if (!valid)
+            return place;
+        if (lead == '\n') {
+            ++place.line;
+            place.column = 1;
+        } else {
+            ++place.column;
+        }
+        i += length;
+    }
+    return {};
+}
+
 std::vector<Frame> parseFrames(std::string_view trace) {
     std::vector<Frame> frames;
     while (!trace.empty()) {

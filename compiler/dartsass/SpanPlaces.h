@@ -23,6 +23,11 @@ struct Place {
 // line's end gives the line's end, a line past the text's end gives 0:0.
 Place placeInText(std::string_view text, std::uint32_t line0, std::uint32_t utf16Column);
 
+// The place of text's first byte that is not part of well-formed UTF-8 (an
+// overlong form, a surrogate, a code point past U+10FFFF, a cut sequence);
+// line 0 when it is all UTF-8.
+Place firstInvalidUtf8(std::string_view text);
+
 // One frame of a stack trace: "_part.scss 2:13  pm()", 1-based.
 struct Frame {
     std::string location;  // as Dart Sass prints it: a path relative to the current folder, or a URL

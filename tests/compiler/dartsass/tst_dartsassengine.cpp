@@ -340,6 +340,13 @@ private slots:
         QTest::newRow("a deprecation names its id")
             << QByteArray("a { b: map-get((a: 1), a); }") << QByteArray() << 0 << 0
             << QStringList{"1:8 DEPRECATION WARNING [global-builtin]: Global built-in functions are deprecated"};
+        // Dart Sass would show U+FFFD as if the text held it: refused at the byte.
+        QTest::newRow("not UTF-8") << QByteArray("a {\n  b: \"\xC3\xA9\xFF\"; }")
+                                   << QByteArray("The text is not valid UTF-8 here: Dart Sass reads UTF-8 only.") << 2 << 8
+                                   << QStringList();
+        QTest::newRow("a surrogate in UTF-8") << QByteArray("a { b: \"\xED\xA0\x80\"; }")
+                                              << QByteArray("The text is not valid UTF-8 here: Dart Sass reads UTF-8 only.")
+                                              << 1 << 9 << QStringList();
         QTest::newRow("warnings before an error")
             << QByteArray("@warn \"first\";\na { b: $nope; }") << QByteArray("Undefined variable.") << 2 << 8
             << QStringList{"1:1 WARNING: first"};
