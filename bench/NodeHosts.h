@@ -12,9 +12,11 @@
 
 // What the hosts answer to one request: the time of each conversion in ms,
 // the CSS's size in bytes and the warnings the logger received (of the last
-// conversion), or the reason it failed.
+// conversion), or the reason it failed; and for a warm request the CPU time
+// node and its children (the embedded host's runtime) spent on it, in ms.
 struct NodeAnswer {
     std::vector<double> ms;
+    double cpuMs = 0;
     long bytes = 0;
     long warnings = 0;
     std::string error;
@@ -35,6 +37,8 @@ public:
     NodeAnswer cold(const std::string& host, const std::string& file, double& wallMs);
 
 private:
+    // CPU time in ns so far of the kept node process and of its children.
+    double cpuNs() const;
     // Starts node with ARGS after the script and the modules; its stdin and
     // stdout become the streams given.
     pid_t spawn(const std::vector<std::string>& args, FILE** to, FILE** from) const;

@@ -29,7 +29,7 @@
 // as the current folder (relative loads resolve there): the cold first
 // conversion (the runtime started afresh, killed before each try) and the
 // runtime's resident memory after it; then, warm, N interleaved rounds
-// (default 7) of the library (indent 2, Dart Sass's own bytes, and indent 4,
+// (default 9) of the library (indent 2, Dart Sass's own bytes, and indent 4,
 // the program's default) beside the official Node host (sass-embedded) and
 // pure-JS sass, run by SCRIPT (bench/node_hosts.mjs) from MODULES; the
 // runtime's memory after each framework; and whether the library's CSS is
@@ -345,11 +345,27 @@ void memory(const Input& small, const std::string& bigPath) {
 
 // One conversion by the library's Dart Sass engine in the current folder.
 struct DartResult {
-    double ms = 0;  // the compile() call
+    double ms = 0;     // the compile() call
+    double cpuMs = 0;  // of this thread and the runtime process in that call
     std::string css;
     std::string error;
     int warnings = 0;
 };
+
+std::string runtimePid();
+
+// CPU ns so far of this thread and of the runtime process (all its threads).
+double dartCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    double ns = static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
+    clockid_t clock;
+    const std::string pid = runtimePid();
+    if (!pid.empty() && clock_getcpuclockid(static_cast<pid_t>(std::atol(pid.c_str())), &clock) == 0 &&
+        clock_gettime(clock, &t) == 0)
+        ns += static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
+    return ns;
+}
 
 DartResult throughDartSass(const std::string& text, std::int32_t style, std::int32_t indentWidth, bool keepCss) {
     VantorCompiler::CompilerOptions options;
@@ -358,9 +374,11 @@ DartResult throughDartSass(const std::string& text, std::int32_t style, std::int
     options.output_style = style;
     options.indent_width = indentWidth;
     DartResult result;
+    const double cpuBefore = dartCpuNs();
     const auto start = Clock::now();
     const char* css = VantorCompiler::compile(options);
     result.ms = msSince(start);
+    result.cpuMs = (dartCpuNs() - cpuBefore) / 1e6;
     if (css && keepCss)
         result.css = css;
     if (const char* error = VantorCompiler::error())
@@ -599,6 +617,21 @@ int dartSassRows(std::vector<Framework> frameworks, int rounds, NodeHosts* node)
     std::printf("%-16s %16s %16s %16s %16s  %17s %17s  %9s %9s  %s\n", "input", "library, ind. 2", "library, ind. 4",
                 "node host", "pure JS", "lib/node (<=1.0)", "lib/JS (<=0.5)", "resident", "peak",
                 "warnings lib/node");
+    const auto cell = [](const std::vector<double>& v) {
+        char text[64];
+        if (v.empty())
+            return std::string("-");
+        std::snprintf(text, sizeof text, "%.1f (%s)", median(v), spread(v).c_str());
+        return std::string(text);
+    };
+    const auto ratio = [](const std::vector<double>& v) {
+        char text[64];
+        if (v.empty())
+            return std::string("-");
+        std::snprintf(text, sizeof text, "%.2f (%s)", median(v), spread(v).c_str());
+        return std::string(text);
+    };
+    std::string cpuRows;
     int status = 0;
     for (const Framework& fw : ok) {
         if (!inFolder(fw))
@@ -618,42 +651,44 @@ int dartSassRows(std::vector<Framework> frameworks, int rounds, NodeHosts* node)
                     std::printf("note: the Node host failed on %s: %s\n", fw.in.name.c_str(), a->error.c_str());
         }
         const bool withNode = node && warmEmbedded.error.empty() && warmJs.error.empty();
-        std::vector<double> lib2, lib4, embedded, js;
+        Series lib2, lib4, embedded, js;  // wall ms and CPU ms of each round
         for (int r = 0; r < rounds; ++r) {
-            lib2.push_back(throughDartSass(fw.in.text, 2, 2, false).ms);
-            lib4.push_back(throughDartSass(fw.in.text, 2, 4, false).ms);
+            for (auto [indent, into] : {std::make_pair(2, &lib2), std::make_pair(4, &lib4)}) {
+                const DartResult d = throughDartSass(fw.in.text, 2, indent, false);
+                into->ms.push_back(d.ms);
+                into->cpu.push_back(d.cpuMs);
+            }
             if (!withNode)
                 continue;
             const NodeAnswer e = node->convert("embedded", "expanded", 1, fw.file);
             const NodeAnswer j = node->convert("js", "expanded", 1, fw.file);
             if (e.ms.size() == 1 && j.ms.size() == 1) {
-                embedded.push_back(e.ms[0]);
-                js.push_back(j.ms[0]);
+                embedded.ms.push_back(e.ms[0]);
+                embedded.cpu.push_back(e.cpuMs);
+                js.ms.push_back(j.ms[0]);
+                js.cpu.push_back(j.cpuMs);
             }
         }
         const std::string pid = runtimePid();
-        const auto cell = [](const std::vector<double>& v) {
-            char text[64];
-            if (v.empty())
-                return std::string("-");
-            std::snprintf(text, sizeof text, "%.1f (%s)", median(v), spread(v).c_str());
-            return std::string(text);
-        };
-        const auto ratio = [](const std::vector<double>& v) {
-            char text[64];
-            if (v.empty())
-                return std::string("-");
-            std::snprintf(text, sizeof text, "%.2f (%s)", median(v), spread(v).c_str());
-            return std::string(text);
-        };
-        const bool paired = embedded.size() == lib2.size();
-        std::printf("%-16s %16s %16s %16s %16s  %17s %17s  %9ld %9ld  %d/%s\n", fw.in.name.c_str(), cell(lib2).c_str(),
-                    cell(lib4).c_str(), cell(embedded).c_str(), cell(js).c_str(),
-                    paired ? ratio(ratios(lib2, embedded)).c_str() : "-", paired ? ratio(ratios(lib2, js)).c_str() : "-",
-                    statusKiB(pid, "VmRSS"), statusKiB(pid, "VmHWM"), last.warnings,
-                    withNode ? std::to_string(warmEmbedded.warnings).c_str() : "-");
+        const bool paired = embedded.ms.size() == lib2.ms.size();
+        std::printf("%-16s %16s %16s %16s %16s  %17s %17s  %9ld %9ld  %d/%s\n", fw.in.name.c_str(),
+                    cell(lib2.ms).c_str(), cell(lib4.ms).c_str(), cell(embedded.ms).c_str(), cell(js.ms).c_str(),
+                    paired ? ratio(ratios(lib2.ms, embedded.ms)).c_str() : "-",
+                    paired ? ratio(ratios(lib2.ms, js.ms)).c_str() : "-", statusKiB(pid, "VmRSS"),
+                    statusKiB(pid, "VmHWM"), last.warnings, withNode ? std::to_string(warmEmbedded.warnings).c_str() : "-");
         std::fflush(stdout);
+        char row[512];
+        std::snprintf(row, sizeof row, "%-16s %16s %16s %16s %16s  %17s %17s\n", fw.in.name.c_str(),
+                      cell(lib2.cpu).c_str(), cell(lib4.cpu).c_str(), cell(embedded.cpu).c_str(), cell(js.cpu).c_str(),
+                      paired ? ratio(ratios(lib2.cpu, embedded.cpu)).c_str() : "-",
+                      paired ? ratio(ratios(lib2.cpu, js.cpu)).c_str() : "-");
+        cpuRows += row;
     }
+    std::printf("\nthe same rounds in CPU time, ms: this thread and the runtime for the library, node and its "
+                "children (the embedded host's runtime) for the Node hosts\n");
+    std::printf("%-16s %16s %16s %16s %16s  %17s %17s\n", "input", "library, ind. 2", "library, ind. 4", "node host",
+                "pure JS", "lib/node", "lib/JS");
+    std::printf("%s", cpuRows.c_str());
 
     std::printf("\nbyte identity with `%s/dart sass.snapshot --stdin --no-source-map [--style=compressed]` in the "
                 "same folder\n",
@@ -686,7 +721,7 @@ int dartSassRows(std::vector<Framework> frameworks, int rounds, NodeHosts* node)
 int main(int argc, char** argv) {
     std::string rssPath;
     bool dartSass = false;
-    int rounds = 7;
+    int rounds = 9;
     std::unique_ptr<NodeHosts> node;
     std::vector<Input> inputs;
     std::vector<Framework> frameworks;
@@ -710,7 +745,14 @@ int main(int argc, char** argv) {
             continue;
         }
         if (arg == "--node" && i + 3 < argc) {
-            node = std::make_unique<NodeHosts>(argv[i + 1], argv[i + 2], argv[i + 3]);
+            // Absolute, as node starts in a framework's folder.
+            const auto absolute = [](const char* path) {
+                char* resolved = realpath(path, nullptr);
+                const std::string text = resolved ? resolved : path;
+                std::free(resolved);
+                return text;
+            };
+            node = std::make_unique<NodeHosts>(absolute(argv[i + 1]), absolute(argv[i + 2]), absolute(argv[i + 3]));
             i += 3;
             continue;
         }
@@ -738,8 +780,10 @@ int main(int argc, char** argv) {
                      argv[0], argv[0]);
         return 2;
     }
-    if (dartSass)
+    if (dartSass) {
+        signal(SIGPIPE, SIG_IGN);  // a node process that ended is reported, not fatal
         return dartSassRows(std::move(frameworks), rounds, node.get());
+    }
 
     // First, while the worker has converted nothing but the small text.
     throughLibrary(inputs[0].text);

@@ -14,7 +14,7 @@
 // compileString call alone, measured in this process.
 import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
-import { dirname, join } from 'node:path';
+import { dirname, join, resolve } from 'node:path';
 import { performance } from 'node:perf_hooks';
 import { createInterface } from 'node:readline';
 import { pathToFileURL } from 'node:url';
@@ -24,7 +24,7 @@ if (!modules) {
   process.stderr.write('usage: node node_hosts.mjs MODULES [HOST STYLE FILE]\n');
   process.exit(2);
 }
-const require = createRequire(join(modules, 'bench.js'));
+const require = createRequire(join(resolve(modules), 'bench.js'));
 let embedded = null;
 let js = null;
 
