@@ -40,8 +40,9 @@ double processCpuNs(pid_t pid) {
 
 }  // namespace
 
-double NodeHosts::cpuNs() const {
-    double ns = processCpuNs(pid_);
+double NodeHosts::cpuNs(double& nodeNs) const {
+    nodeNs = processCpuNs(pid_);
+    double ns = nodeNs;
     const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
     DIR* dir = opendir(tasks.c_str());
     while (dirent* e = dir ? readdir(dir) : nullptr) {
@@ -135,11 +136,13 @@ NodeAnswer NodeHosts::convert(const std::string& host, const std::string& style,
         failed.error = "cannot start " + node_;
         return failed;
     }
-    const double before = cpuNs();
+    double nodeBefore = 0, nodeAfter = 0;
+    const double before = cpuNs(nodeBefore);
     std::fprintf(to_, "%s %s %d %s\n", host.c_str(), style.c_str(), runs, file.c_str());
     std::fflush(to_);
     NodeAnswer answer = parse(readLine(from_));
-    answer.cpuMs = (cpuNs() - before) / 1e6;
+    answer.cpuMs = (cpuNs(nodeAfter) - before) / 1e6;
+    answer.hostCpuMs = (nodeAfter - nodeBefore) / 1e6;
     return answer;
 }
 

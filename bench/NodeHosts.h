@@ -17,6 +17,7 @@
 struct NodeAnswer {
     std::vector<double> ms;
     double cpuMs = 0;
+    double hostCpuMs = 0;  // of node alone
     long bytes = 0;
     long warnings = 0;
     std::string error;
@@ -38,7 +39,7 @@ public:
 
 private:
     // CPU time in ns so far of the kept node process and of its children.
-    double cpuNs() const;
+    double cpuNs(double& nodeNs) const;
     // Starts node with ARGS after the script and the modules; its stdin and
     // stdout become the streams given.
     pid_t spawn(const std::vector<std::string>& args, FILE** to, FILE** from) const;
