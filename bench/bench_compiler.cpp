@@ -657,17 +657,21 @@ int dartSassRows(std::vector<Framework> frameworks, int rounds, NodeHosts* node)
         }
         const bool withNode = node && warmEmbedded.error.empty() && warmJs.error.empty();
         Series lib2, lib4, embedded, js;  // wall ms, CPU ms and the host's own CPU ms (faults) of each round
+        // Each round runs the four in another order, so that none always follows the same one.
         for (int r = 0; r < rounds; ++r) {
-            for (auto [indent, into] : {std::make_pair(2, &lib2), std::make_pair(4, &lib4)}) {
-                const DartResult d = throughDartSass(fw.in.text, 2, indent, false);
-                into->ms.push_back(d.ms);
-                into->cpu.push_back(d.cpuMs);
-                into->faults.push_back(d.hostCpuMs);
+            NodeAnswer e, j;
+            for (int k = 0; k < 4; ++k) {
+                const int slot = (r + k) % 4;
+                if (slot < 2) {
+                    Series& into = slot == 0 ? lib2 : lib4;
+                    const DartResult d = throughDartSass(fw.in.text, 2, slot == 0 ? 2 : 4, false);
+                    into.ms.push_back(d.ms);
+                    into.cpu.push_back(d.cpuMs);
+                    into.faults.push_back(d.hostCpuMs);
+                } else if (withNode) {
+                    (slot == 2 ? e : j) = node->convert(slot == 2 ? "embedded" : "js", "expanded", 1, fw.file);
+                }
             }
-            if (!withNode)
-                continue;
-            const NodeAnswer e = node->convert("embedded", "expanded", 1, fw.file);
-            const NodeAnswer j = node->convert("js", "expanded", 1, fw.file);
             if (e.ms.size() == 1 && j.ms.size() == 1) {
                 embedded.ms.push_back(e.ms[0]);
                 embedded.cpu.push_back(e.cpuMs);
