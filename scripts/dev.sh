@@ -3,7 +3,10 @@
 #   bash scripts/dev.sh run     build and start Vantor
 #   bash scripts/dev.sh test    build and run the whole test suite, Dart Sass's cases included
 #                               (configures with VANTOR_REQUIRE_DART_SASS=ON)
-#   bash scripts/dev.sh bench   build and run the benchmarks (turns VANTOR_BUILD_BENCH on in the build)
+#   bash scripts/dev.sh bench [compiler]
+#                               build and run the benchmarks (turns VANTOR_BUILD_BENCH on in the build);
+#                               with compiler, only bench_compiler's rows: libsass, then Dart Sass
+#                               beside the Node hosts (fetched into the bench cache, see bench/)
 #   bash scripts/dev.sh fuzz [SECONDS]
 #                               build the libFuzzer targets with clang (in build-fuzz) and run
 #                               each for SECONDS (default 60) on a copy of its seeds; with 0, run
@@ -16,8 +19,12 @@ build=${VANTOR_BUILD_DIR:-$root/build}
 mode=${1:-}
 case "$mode" in
   run|test|bench|fuzz) ;;
-  *) echo "usage: bash scripts/dev.sh run|test|bench|fuzz [SECONDS]" >&2; exit 2 ;;
+  *) echo "usage: bash scripts/dev.sh run|test|bench [compiler]|fuzz [SECONDS]" >&2; exit 2 ;;
 esac
+if [ "$mode" = bench ] && [ -n "${2:-}" ] && [ "$2" != compiler ]; then
+  echo "usage: bash scripts/dev.sh bench [compiler]" >&2
+  exit 2
+fi
 
 packages=(cmake ninja-build g++ pkg-config libsass-dev libmimalloc-dev qt6-base-dev fonts-dejavu-core python3
   protobuf-compiler libprotobuf-dev)
@@ -188,6 +195,10 @@ case "$mode" in
     build "$build" "Vantor's tests" vantor-tests
     exec ctest --test-dir "$build" --output-on-failure --timeout 600 -j "$(nproc)" ;;
   bench)
+    if [ "${2:-}" = compiler ]; then
+      build "$build" "the compiler benchmark" bench_compiler bench_stylesheets
+      exec cmake --build "$build" --target bench_compiler_rows
+    fi
     build "$build" "the benchmarks" bench_compiler bench_window bench_highlight bench_memory bench_stylesheets
     exec cmake --build "$build" --target bench ;;
 esac
