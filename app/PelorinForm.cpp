@@ -439,24 +439,9 @@ void PelorinForm::InitializeComponent() {
     connect(sassEditorDrop, &ScssFileDrop::dropRefused, this, &PelorinForm::SassEditor_DropRefused);
 }
 
-void PelorinForm::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
-    Q_UNUSED(sender);
-    if (!chrome::beginDrag(this))
-        return;
-    dragging = true;
-    offset = event->position().toPoint();
-}
-
-void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
-    if (dragging)
-        move(chrome::dragTarget(this, sender, event, offset));
-}
-
-void PelorinForm::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
-    Q_UNUSED(sender);
-    Q_UNUSED(event);
-    dragging = false;
-}
+void PelorinForm::TopBar_MouseDown(QWidget*, QMouseEvent* event) { topBarHandles->press(event); }
+void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) { topBarHandles->drag(sender, event); }
+void PelorinForm::TopBar_MouseUp(QWidget*, QMouseEvent*) { topBarHandles->release(); }
 
 void PelorinForm::Minimize_Click() {
     showMinimized();

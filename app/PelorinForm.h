@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPoint>
 #include <QString>
 #include <QWidget>
 
@@ -181,9 +180,6 @@ private:
     ScssFileDrop* sassEditorDrop = nullptr;
     FindBar* SassFindBar = nullptr;
     FindBar* CssFindBar = nullptr;
-
-    bool dragging = false;
-    QPoint offset;
 
     // The editor text the last conversion read, so that signals which leave the
     // text as it was (format-only changes, empty pastes) convert nothing.

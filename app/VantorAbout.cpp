@@ -180,24 +180,9 @@ void VantorAbout::InitializeComponent() {
     Close->setFocus();
 }
 
-void VantorAbout::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
-    Q_UNUSED(sender);
-    if (!chrome::beginDrag(this))
-        return;
-    dragging = true;
-    offset = event->position().toPoint();
-}
-
-void VantorAbout::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
-    if (dragging)
-        move(chrome::dragTarget(this, sender, event, offset));
-}
-
-void VantorAbout::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
-    Q_UNUSED(sender);
-    Q_UNUSED(event);
-    dragging = false;
-}
+void VantorAbout::TopBar_MouseDown(QWidget*, QMouseEvent* event) { dragHandles->press(event); }
+void VantorAbout::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) { dragHandles->drag(sender, event); }
+void VantorAbout::TopBar_MouseUp(QWidget*, QMouseEvent*) { dragHandles->release(); }
 
 void VantorAbout::Close_Click() {
     // Hiding ends the modal showing; the caller owns the dialog.

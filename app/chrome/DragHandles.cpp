@@ -1,15 +1,33 @@
 #include "DragHandles.h"
 
+#include "Chrome.h"
+
 #include <QEvent>
 #include <QMouseEvent>
 #include <QWidget>
 
 namespace pelorin {
 
-DragHandles::DragHandles(QObject* parent) : QObject(parent) {}
+DragHandles::DragHandles(QWidget* window) : QObject(window), window(window) {}
 
 void DragHandles::add(QWidget* handle) {
     handle->installEventFilter(this);
+}
+
+void DragHandles::press(QMouseEvent* event) {
+    if (!chrome::beginDrag(window))
+        return;
+    dragging = true;
+    offset = event->position().toPoint();
+}
+
+void DragHandles::drag(QWidget* handle, QMouseEvent* event) {
+    if (dragging)
+        window->move(chrome::dragTarget(window, handle, event, offset));
+}
+
+void DragHandles::release() {
+    dragging = false;
 }
 
 bool DragHandles::eventFilter(QObject* watched, QEvent* event) {
