@@ -109,11 +109,12 @@ void PelorinForm::InitializeComponent() {
     Beta->move(228, 14);
     addChild(TopBar, Beta);
 
-    for (QLabel* link : {ExportsFolderLabel, CopyrightLabel}) {
+    for (ChromeLabel* link : {ExportsFolderLabel, CopyrightLabel}) {
         link->setContentsMargins(5, 5, 5, 5);
         link->setFont(uiFont(8.25));
         setForeground(link, MutedLink);
         link->setCursor(Qt::ArrowCursor);
+        link->setHoverUnderline(true);
     }
     ExportsFolderLabel->setObjectName("ExportsFolderLabel");
     ExportsFolderLabel->setText("Open Exports Folder");
@@ -124,10 +125,11 @@ void PelorinForm::InitializeComponent() {
     CopyrightLabel->move(769, 2);
     addChild(TopBar, CopyrightLabel);
 
-    for (QLabel* glyph : {Minimize, Close}) {
+    for (ChromeLabel* glyph : {Minimize, Close}) {
         glyph->setContentsMargins(10, 4, 10, 6);
         glyph->setAlignment(Qt::AlignCenter);
         glyph->setFont(glyphFont());
+        glyph->setHoverBackground(GlyphHover);
     }
     Minimize->setObjectName("Minimize");
     Minimize->setText("-");
@@ -451,21 +453,10 @@ void PelorinForm::Close_Click() {
     QApplication::quit();
 }
 
-void PelorinForm::Minimize_MouseEnter() {
-    chrome::setBackground(Minimize, chrome::GlyphHover);
-}
-
-void PelorinForm::Minimize_MouseLeave() {
-    chrome::setBackground(Minimize, chrome::Transparent);
-}
-
-void PelorinForm::Close_MouseEnter() {
-    chrome::setBackground(Close, chrome::GlyphHover);
-}
-
-void PelorinForm::Close_MouseLeave() {
-    chrome::setBackground(Close, chrome::Transparent);
-}
+void PelorinForm::Minimize_MouseEnter() { Minimize->setHovered(true); }
+void PelorinForm::Minimize_MouseLeave() { Minimize->setHovered(false); }
+void PelorinForm::Close_MouseEnter() { Close->setHovered(true); }
+void PelorinForm::Close_MouseLeave() { Close->setHovered(false); }
 
 void PelorinForm::CopyrightLabel_Click() {
     // A fresh dialog every time, shown modally; how it ends does not matter.
@@ -473,25 +464,10 @@ void PelorinForm::CopyrightLabel_Click() {
     about.exec();
 }
 
-void PelorinForm::CopyrightLabel_MouseEnter() {
-    CopyrightLabel->setFont(chrome::uiFont(8.25, true));
-    CopyrightLabel->setCursor(Qt::PointingHandCursor);
-}
-
-void PelorinForm::CopyrightLabel_MouseLeave() {
-    CopyrightLabel->setFont(chrome::uiFont(8.25));
-    CopyrightLabel->setCursor(Qt::ArrowCursor);
-}
-
-void PelorinForm::ExportsFolderLabel_MouseEnter() {
-    ExportsFolderLabel->setFont(chrome::uiFont(8.25, true));
-    ExportsFolderLabel->setCursor(Qt::PointingHandCursor);
-}
-
-void PelorinForm::ExportsFolderLabel_MouseLeave() {
-    ExportsFolderLabel->setFont(chrome::uiFont(8.25));
-    ExportsFolderLabel->setCursor(Qt::ArrowCursor);
-}
+void PelorinForm::CopyrightLabel_MouseEnter() { CopyrightLabel->setHovered(true); }
+void PelorinForm::CopyrightLabel_MouseLeave() { CopyrightLabel->setHovered(false); }
+void PelorinForm::ExportsFolderLabel_MouseEnter() { ExportsFolderLabel->setHovered(true); }
+void PelorinForm::ExportsFolderLabel_MouseLeave() { ExportsFolderLabel->setHovered(false); }
 
 void PelorinForm::SassEditor_DragDrop(const QString& path, const QString& text) {
     // The folder first, so that the conversion of the new text resolves its

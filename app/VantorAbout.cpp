@@ -63,6 +63,7 @@ void VantorAbout::InitializeComponent() {
     WebUrl->setText(WebsiteAddress);
     WebUrl->setToolTip("Open Website");
     WebUrl->setAccessibleName(QString());
+    WebUrl->setHoverUnderline(true);
     WebUrl->move(137, 193);
 
     CopyrightLabel->setObjectName("CopyrightLabel");
@@ -109,6 +110,7 @@ void VantorAbout::InitializeComponent() {
     Close->setContentsMargins(10, 4, 10, 6);
     Close->setAlignment(Qt::AlignCenter);
     Close->setFont(glyphFont());
+    Close->setHoverBackground(GlyphHover);
     // The dialog's text colour, which Border's frame colour would otherwise hide.
     setForeground(Close, TitleText);
     Close->setToolTip("Close");
@@ -189,27 +191,15 @@ void VantorAbout::Close_Click() {
     hide();
 }
 
-void VantorAbout::Close_MouseEnter() {
-    chrome::setBackground(Close, chrome::GlyphHover);
-}
-
-void VantorAbout::Close_MouseLeave() {
-    chrome::setBackground(Close, chrome::Transparent);
-}
+void VantorAbout::Close_MouseEnter() { Close->setHovered(true); }
+void VantorAbout::Close_MouseLeave() { Close->setHovered(false); }
 
 void VantorAbout::WebUrl_Click() {
     openAddress(WebsiteAddress);
 }
 
-void VantorAbout::WebUrl_MouseEnter() {
-    WebUrl->setFont(chrome::uiFont(8.25, true));
-    WebUrl->setCursor(Qt::PointingHandCursor);
-}
-
-void VantorAbout::WebUrl_MouseLeave() {
-    WebUrl->setFont(chrome::uiFont(8.25));
-    WebUrl->setCursor(Qt::ArrowCursor);
-}
+void VantorAbout::WebUrl_MouseEnter() { WebUrl->setHovered(true); }
+void VantorAbout::WebUrl_MouseLeave() { WebUrl->setHovered(false); }
 
 void VantorAbout::LibsassLink_LinkClicked() {
     openAddress(LibsassAddress);

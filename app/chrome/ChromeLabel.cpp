@@ -81,6 +81,17 @@ void ChromeLabel::setHeld(bool down) {
     chrome::setForeground(this, held ? activeColor : restColor);
 }
 
+void ChromeLabel::setHovered(bool on) {
+    if (hoverBackground.isValid())
+        chrome::setBackground(this, on ? hoverBackground : chrome::Transparent);
+    if (hoverUnderline) {
+        QFont underlined = font();
+        underlined.setUnderline(on);
+        setFont(underlined);
+        setCursor(on ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    }
+}
+
 void ChromeLabel::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         setHeld(true);

@@ -25,6 +25,16 @@ public:
     // it; invalid (the default) keeps the colour unchanged.
     void setActiveColor(const QColor& color) { activeColor = color; }
 
+    // The looks setHovered() turns on while the mouse is over it: a background
+    // colour, as the glyph buttons show (transparent again at rest), and an
+    // underline with the hand cursor, as the links show (the arrow at rest).
+    // Neither is set by default.
+    void setHoverBackground(const QColor& color) { hoverBackground = color; }
+    void setHoverUnderline(bool on) { hoverUnderline = on; }
+    // Shows the hover looks set, or the look at rest. The windows call it from
+    // their handlers of mouseEntered() and mouseLeft().
+    void setHovered(bool on);
+
     // Whether the focus outline is shown: the label has the focus and got it
     // from the keyboard or the program, not from a click or the window
     // becoming active.
@@ -59,6 +69,8 @@ private:
     QAccessible::Role role;
     QColor activeColor;
     QColor restColor;
+    QColor hoverBackground;
+    bool hoverUnderline = false;
     bool held = false;
     bool keyboardFocus = false;
 };
