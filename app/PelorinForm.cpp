@@ -8,7 +8,6 @@
 #include "FindBar.h"
 #include "ElidedLabel.h"
 #include "Options.h"
-#include "ScreenPlacement.h"
 #include "ScssFileDrop.h"
 #include "ScssHighlighter.h"
 #include "DocumentText.h"
@@ -109,13 +108,8 @@ void PelorinForm::InitializeComponent() {
     Beta->move(228, 14);
     addChild(TopBar, Beta);
 
-    for (ChromeLabel* link : {ExportsFolderLabel, CopyrightLabel}) {
-        link->setContentsMargins(5, 5, 5, 5);
-        link->setFont(uiFont(8.25));
-        setForeground(link, MutedLink);
-        link->setCursor(Qt::ArrowCursor);
-        link->setHoverUnderline(true);
-    }
+    for (ChromeLabel* link : {ExportsFolderLabel, CopyrightLabel})
+        setUpLink(link);
     ExportsFolderLabel->setObjectName("ExportsFolderLabel");
     ExportsFolderLabel->setText("Open Exports Folder");
     ExportsFolderLabel->move(638, 2);
@@ -125,12 +119,8 @@ void PelorinForm::InitializeComponent() {
     CopyrightLabel->move(769, 2);
     addChild(TopBar, CopyrightLabel);
 
-    for (ChromeLabel* glyph : {Minimize, Close}) {
-        glyph->setContentsMargins(10, 4, 10, 6);
-        glyph->setAlignment(Qt::AlignCenter);
-        glyph->setFont(glyphFont());
-        glyph->setHoverBackground(GlyphHover);
-    }
+    for (ChromeLabel* glyph : {Minimize, Close})
+        setUpGlyph(glyph);
     Minimize->setObjectName("Minimize");
     Minimize->setText("-");
     Minimize->move(920, 0);
@@ -183,10 +173,7 @@ void PelorinForm::InitializeComponent() {
     // Framed body: a one-pixel frame round the whole window, behind the two
     // strips. Its children are placed inside the frame.
     Border->setObjectName("Border");
-    Border->setGeometry(0, 0, 995, 557);
-    Border->setFrameStyle(QFrame::Box | QFrame::Plain);
-    Border->setLineWidth(1);
-    setForeground(Border, FrameLine);
+    setUpBorder(Border, QSize(995, 557));
     const QPoint inside = Border->contentsRect().topLeft();
 
     splitContainer1->setObjectName("splitContainer1");
@@ -400,16 +387,12 @@ void PelorinForm::InitializeComponent() {
 
     // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("PelorinForm");
-    setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     // v2.5.1 on purpose, not the release's version (the about dialog names that): a fixed text.
     setWindowTitle("PELORIN | Vantor v2.5.1");
-    setWindowIcon(vantorIcon());
-    setBackground(this, WindowBackground);
-    setFixedSize(995, 557);
     addChild(this, TopBar);
     addChild(this, OptionsBar);
     addChild(this, Border);
-    move(placeOnScreen(this));
+    setUpFramelessWindow(this, windowFlags() | Qt::Window, QSize(995, 557), WindowBackground);
 
     // Keyboard: Tab goes round the editors and the chrome labels (inside the
     // SCSS editor it inserts a tab, so Ctrl+Tab moves on from anywhere).

@@ -3,7 +3,6 @@
 #include "Chrome.h"
 #include "ChromeLabel.h"
 #include "DragHandles.h"
-#include "ScreenPlacement.h"
 #include "VantorVersion.h"
 
 #include <QDesktopServices>
@@ -51,19 +50,14 @@ void VantorAbout::InitializeComponent() {
     Description = new QLabel;
     LibsassLink = new ChromeLabel(QAccessible::Link);
 
-    // The notice-style labels: padding 5, muted text, arrow cursor.
-    for (QLabel* label : std::initializer_list<QLabel*>{WebUrl, CopyrightLabel, Description}) {
-        label->setContentsMargins(5, 5, 5, 5);
-        label->setFont(uiFont(8.25));
-        setForeground(label, MutedLink);
-        label->setCursor(Qt::ArrowCursor);
-    }
+    setUpLink(WebUrl);
+    for (QLabel* label : {CopyrightLabel, Description})
+        setUpNoticeLabel(label);
 
     WebUrl->setObjectName("WebUrl");
     WebUrl->setText(WebsiteAddress);
     WebUrl->setToolTip("Open Website");
     WebUrl->setAccessibleName(QString());
-    WebUrl->setHoverUnderline(true);
     WebUrl->move(137, 193);
 
     CopyrightLabel->setObjectName("CopyrightLabel");
@@ -84,10 +78,7 @@ void VantorAbout::InitializeComponent() {
 
     // Border's children, placed inside its frame.
     Border->setObjectName("Border");
-    Border->setGeometry(0, 0, 460, 290);
-    Border->setFrameStyle(QFrame::Box | QFrame::Plain);
-    Border->setLineWidth(1);
-    setForeground(Border, FrameLine);
+    setUpBorder(Border, QSize(460, 290));
     const QPoint inside = Border->contentsRect().topLeft();
 
     // A link label: underlined text in the link colour, the hand cursor over
@@ -107,10 +98,7 @@ void VantorAbout::InitializeComponent() {
 
     Close->setObjectName("Close");
     Close->setText("X");
-    Close->setContentsMargins(10, 4, 10, 6);
-    Close->setAlignment(Qt::AlignCenter);
-    Close->setFont(glyphFont());
-    Close->setHoverBackground(GlyphHover);
+    setUpGlyph(Close);
     // The dialog's text colour, which Border's frame colour would otherwise hide.
     setForeground(Close, TitleText);
     Close->setToolTip("Close");
@@ -166,12 +154,8 @@ void VantorAbout::InitializeComponent() {
     // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("VantorAbout");
     setWindowTitle("VantorAbout");
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setWindowIcon(vantorIcon());
-    setBackground(this, DialogBackground);
     setForeground(this, TitleText);
-    setFixedSize(460, 290);
-    move(placeOnScreen(this));
+    setUpFramelessWindow(this, Qt::Dialog, QSize(460, 290), DialogBackground);
 
     // Keyboard: the close glyph, then the two links, and round again. The
     // close glyph has the focus when the dialog opens, so Return or Space

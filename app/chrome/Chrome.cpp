@@ -1,5 +1,11 @@
 #include "Chrome.h"
 
+#include "ChromeLabel.h"
+#include "ScreenPlacement.h"
+
+#include <QFrame>
+#include <QLabel>
+
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QWidget>
@@ -63,6 +69,40 @@ void setForeground(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, color);
     widget->setPalette(palette);
+}
+
+void setUpNoticeLabel(QLabel* label) {
+    label->setContentsMargins(5, 5, 5, 5);
+    label->setFont(uiFont(8.25));
+    setForeground(label, MutedLink);
+    label->setCursor(Qt::ArrowCursor);
+}
+
+void setUpLink(ChromeLabel* link) {
+    setUpNoticeLabel(link);
+    link->setHoverUnderline(true);
+}
+
+void setUpGlyph(ChromeLabel* glyph) {
+    glyph->setContentsMargins(10, 4, 10, 6);
+    glyph->setAlignment(Qt::AlignCenter);
+    glyph->setFont(glyphFont());
+    glyph->setHoverBackground(GlyphHover);
+}
+
+void setUpBorder(QFrame* border, QSize size) {
+    border->setGeometry(QRect(QPoint(0, 0), size));
+    border->setFrameStyle(QFrame::Box | QFrame::Plain);
+    border->setLineWidth(1);
+    setForeground(border, FrameLine);
+}
+
+void setUpFramelessWindow(QWidget* window, Qt::WindowFlags flags, QSize size, const QColor& background) {
+    window->setWindowFlags(flags | Qt::FramelessWindowHint);
+    window->setWindowIcon(vantorIcon());
+    setBackground(window, background);
+    window->setFixedSize(size);
+    window->move(placeOnScreen(window));
 }
 
 void addChild(QWidget* parent, QWidget* child) {

@@ -6,8 +6,14 @@
 #include <QPixmap>
 #include <QPoint>
 
+class QFrame;
+class QLabel;
 class QMouseEvent;
 class QWidget;
+
+namespace pelorin {
+class ChromeLabel;
+}
 
 // Look and feel shared by the main window and the about dialog: the dark
 // palette, the fonts with their stand-ins, the artwork, and helpers to build
@@ -50,6 +56,22 @@ QPixmap logoImage();
 // stops it painting one, so the parent shows through.
 void setBackground(QWidget* widget, const QColor& color);
 void setForeground(QWidget* widget, const QColor& color);
+
+// The small labels of the chrome, the links and the notices: padding 5, the
+// sans at 8.25 pt in the muted link colour, the arrow cursor.
+void setUpNoticeLabel(QLabel* label);
+// A link of the chrome: a notice label that is underlined, with the hand
+// cursor, while the mouse is over it.
+void setUpLink(ChromeLabel* link);
+// A glyph button (close, minimise): padding 10, 4, 10, 6 round the centred
+// glyph in the glyph font, the hover background behind it.
+void setUpGlyph(ChromeLabel* glyph);
+// The one-pixel frame round a whole window of `size`, in the frame colour.
+void setUpBorder(QFrame* border, QSize size);
+// A frameless window of fixed `size` with the program's icon and the
+// background colour, centred on its screen where it fits. `flags` is the
+// kind of window; the frameless hint is added.
+void setUpFramelessWindow(QWidget* window, Qt::WindowFlags flags, QSize size, const QColor& background);
 
 // Adds a child to a hand-placed container. Each child added goes behind the
 // ones added before it, so the first child added lies in front.
