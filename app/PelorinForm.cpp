@@ -9,7 +9,6 @@
 #include "ElidedLabel.h"
 #include "Options.h"
 #include "ScssFileDrop.h"
-#include "ScssHighlighter.h"
 #include "DocumentText.h"
 #include "SecondsText.h"
 #include "TextPosition.h"
@@ -239,16 +238,15 @@ void PelorinForm::InitializeComponent() {
     // Tabs four characters wide; find bars over the top right of each pane.
     for (CodeEditor* editor : {SassEditor, CssEditor})
         editor->setTabStopCharacters(4);
-    CssEditor->setSyntax(CodeEditor::Syntax::Css);
     SassFindBar = new FindBar(SassEditor, Panel1);
     SassFindBar->setObjectName("SassFindBar");
     SassFindBar->setAccessibleName("Find in SCSS");
     CssFindBar = new FindBar(CssEditor, Panel2);
     CssFindBar->setObjectName("CssFindBar");
     CssFindBar->setAccessibleName("Find in CSS");
-    // Attached while the documents are empty, so that no whole-document pass runs later.
-    new ScssHighlighter(SassEditor->document(), ScssHighlighter::Mode::Scss);
-    new ScssHighlighter(CssEditor->document(), ScssHighlighter::Mode::Css);
+    // Coloured from while the documents are empty, so that no whole-document pass runs later.
+    SassEditor->setHighlightedSyntax(Syntax::Scss);
+    CssEditor->setHighlightedSyntax(Syntax::Css);
 
     // Chrome events: drag handles, glyph buttons and link labels. The chrome
     // labels keep their presses; Beta's must not reach TopBar and start a drag.

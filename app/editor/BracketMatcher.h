@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Syntax.h"
+
 class QString;
 
 namespace pelorin {
@@ -14,8 +16,8 @@ public:
         int partner = -1;  // position of its partner; -1 when it has none
     };
 
-    // `lineComments`: whether `//` starts a comment that runs to the line's end (SCSS).
-    explicit BracketMatcher(bool lineComments) : lineComments(lineComments) {}
+    // In SCSS `//` starts a comment that runs to the line's end.
+    explicit BracketMatcher(Syntax syntax) : lineComments(syntax == Syntax::Scss) {}
 
     // The bracket just before the caret, else the one just after it, with its
     // partner, in `text`: a document's text as documentText() reads it.

@@ -7,6 +7,7 @@
 #include "LineNumberGutter.h"
 #include "LongLineWrap.h"
 #include "PlainTextLayout.h"
+#include "ScssHighlighter.h"
 
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -356,7 +357,7 @@ void CodeEditor::updateBracketMarks() {
     lastBracketState = state;
     QList<QTextEdit::ExtraSelection> marks;
     const BracketMatcher::Match match =
-        BracketMatcher(textSyntax == Syntax::Scss).at(currentText(), textCursor().position());
+        BracketMatcher(textSyntax).at(currentText(), textCursor().position());
     const auto mark = [this, &marks](int position, bool matched) {
         QTextEdit::ExtraSelection selection;
         selection.cursor = QTextCursor(document());
@@ -381,6 +382,14 @@ void CodeEditor::updateBracketMarks() {
 void CodeEditor::setSyntax(Syntax value) {
     textSyntax = value;
     updateBracketMarks();  // the state includes the syntax, so it scans again
+}
+
+void CodeEditor::setHighlightedSyntax(Syntax value) {
+    setSyntax(value);
+    if (highlighter)
+        highlighter->setSyntax(value);
+    else
+        highlighter = new ScssHighlighter(document(), value, scheme);
 }
 
 void CodeEditor::setTabStopCharacters(int characters) {

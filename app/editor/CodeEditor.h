@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Syntax.h"
 #include "SyntaxColors.h"
 #include "WarningMarks.h"
 
@@ -15,6 +16,7 @@
 namespace pelorin {
 
 class LineNumberGutter;
+class ScssHighlighter;
 
 // A plain-text editor with a line-number gutter, an error mark and warning
 // marks. It only
@@ -83,10 +85,13 @@ public:
     // and a selection outside the changed part come back.
     void showOutput(const QString& text);
 
-    // How the text reads: SCSS has `//` line comments, CSS has none. Scss by default.
-    enum class Syntax { Scss, Css };
+    // How the text reads, for its brackets and comment keys. Scss by default.
     void setSyntax(Syntax value);
     Syntax syntax() const { return textSyntax; }
+    // setSyntax, and colours the text as that syntax with the editor's colours.
+    // Best called while the document is still empty, so that no whole-document
+    // colouring pass runs later.
+    void setHighlightedSyntax(Syntax value);
 
     // Draws tabs `characters` wide in the editor's font, kept after every
     // font change (zoom included). Until called, the tab stop distance is
@@ -132,6 +137,7 @@ private:
 
     SyntaxColors scheme;
     LineNumberGutter* gutter = nullptr;
+    ScssHighlighter* highlighter = nullptr;  // the document's, once setHighlightedSyntax() made it
     int currentLine = 0;  // the caret's line (0-based) that the gutter shows
     QTextCursor errorCursor;  // at the marked line's start; null when none
     QList<QTextEdit::ExtraSelection> errorMarks;

@@ -94,10 +94,17 @@ int stringEnd(QStringView line, int i, bool interpolations, Inner&& inner) {
 
 }  // namespace
 
-ScssHighlighter::ScssHighlighter(QTextDocument* document, Mode mode, const SyntaxColors& colors)
-    : QSyntaxHighlighter(document), highlightMode(mode) {
+ScssHighlighter::ScssHighlighter(QTextDocument* document, Syntax syntax, const SyntaxColors& colors)
+    : QSyntaxHighlighter(document), highlightSyntax(syntax) {
     for (std::size_t token = 0; token < TokenCount; ++token)
         formats[token].setForeground(colors.tokens[token].color);
+}
+
+void ScssHighlighter::setSyntax(Syntax value) {
+    if (highlightSyntax == value)
+        return;
+    highlightSyntax = value;
+    rehighlight();
 }
 
 void ScssHighlighter::highlightBlock(const QString& text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Syntax.h"
 #include "SyntaxColors.h"
 
 #include <QStringView>
@@ -31,15 +32,12 @@ class ScssHighlighter : public QSyntaxHighlighter {
     Q_OBJECT
 
 public:
-    enum class Mode {
-        Scss,  // adds // comments, $variables and #{...} interpolation
-        Css,
-    };
-
-    explicit ScssHighlighter(QTextDocument* document, Mode mode = Mode::Scss,
+    explicit ScssHighlighter(QTextDocument* document, Syntax syntax = Syntax::Scss,
                              const SyntaxColors& colors = SyntaxColors());
 
-    Mode mode() const { return highlightMode; }
+    Syntax syntax() const { return highlightSyntax; }
+    // Reads the text as another syntax from now on, and colours it again.
+    void setSyntax(Syntax value);
 
     // Lines longer than this stay plain; only whether they leave a block
     // comment open is followed. QSyntaxHighlighter keeps a format per
@@ -81,9 +79,9 @@ private:
     void name(QStringView line, int from, int to, Token token);
 
     void colour(int from, int to, Token token) { setFormat(from, to - from, formats[std::size_t(token)]); }
-    bool isScss() const { return highlightMode == Mode::Scss; }
+    bool isScss() const { return highlightSyntax == Syntax::Scss; }
 
-    Mode highlightMode;
+    Syntax highlightSyntax;
     // Indexed by Token.
     std::array<QTextCharFormat, TokenCount> formats;
 };

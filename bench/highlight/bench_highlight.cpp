@@ -25,6 +25,7 @@
 
 using pelorin::CodeEditor;
 using pelorin::ScssHighlighter;
+using pelorin::Syntax;
 
 namespace {
 
@@ -159,7 +160,7 @@ struct Editor {
     CodeEditor view;
     ScssHighlighter* highlighter = nullptr;
 
-    Editor(ScssHighlighter::Mode mode, bool highlighted) {
+    Editor(Syntax mode, bool highlighted) {
         QFont font("DejaVu Sans Mono", 10);
         view.setFont(font);
         view.resize(500, 440);
@@ -212,7 +213,7 @@ int main(int argc, char** argv) {
                 qlonglong(scss.size()), qlonglong(css.count(u'\n') + 1), qlonglong(css.size()), repeats);
     row("conversion (compile + error + free_memory), for scale", median(conversions));
 
-    using Mode = ScssHighlighter::Mode;
+    using Mode = Syntax;
     std::printf("Highlighting a whole document (rehighlight):\n");
     {
         Editor sass(Mode::Scss, true);

@@ -12,6 +12,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolTip>
+#include <QSyntaxHighlighter>
 #include <QtTest>
 
 using pelorin::CodeEditor;
@@ -399,10 +400,33 @@ private slots:
                 found.insert(s.cursor.selectionStart(), s.format.background().color());
             return found;
         };
-        QCOMPARE(editor.syntax(), CodeEditor::Syntax::Scss);
+        QCOMPARE(editor.syntax(), pelorin::Syntax::Scss);
         QCOMPARE(marks(), (QMap<int, QColor>{{2, colors.bracketMismatchBackground}}));
-        editor.setSyntax(CodeEditor::Syntax::Css);
+        editor.setSyntax(pelorin::Syntax::Css);
         QCOMPARE(marks(), (QMap<int, QColor>{{2, colors.bracketMatchBackground}, {12, colors.bracketMatchBackground}}));
+    }
+
+    // One call sets how the editor reads the text and how it colours it; a
+    // second call switches both, with the one highlighter the editor made.
+    void highlightedSyntaxReadsAndColoursAlike() {
+        const SyntaxColors colors;
+        CodeEditor editor;
+        editor.setHighlightedSyntax(pelorin::Syntax::Css);
+        editor.setPlainText("a { b: c; } // d");
+        const auto colourAt = [&](int position) {
+            for (const QTextLayout::FormatRange& range : editor.document()->firstBlock().layout()->formats()) {
+                if (position >= range.start && position < range.start + range.length)
+                    return range.format.foreground().color();
+            }
+            return QColor();
+        };
+        const int slash = int(editor.toPlainText().indexOf("//"));
+        QCOMPARE(editor.syntax(), pelorin::Syntax::Css);
+        QVERIFY(colourAt(slash) != colors[pelorin::Token::Comment]);
+        editor.setHighlightedSyntax(pelorin::Syntax::Scss);
+        QCOMPARE(editor.syntax(), pelorin::Syntax::Scss);
+        QCOMPARE(colourAt(slash), colors[pelorin::Token::Comment]);
+        QCOMPARE(editor.document()->findChildren<QSyntaxHighlighter*>().size(), 1);
     }
 
     // Each line with warnings: a bar and a number in the warning colour in the

@@ -10,9 +10,9 @@
 
 using pelorin::ScssHighlighter;
 using pelorin::SyntaxColors;
-using Mode = ScssHighlighter::Mode;
+using Mode = pelorin::Syntax;
 
-Q_DECLARE_METATYPE(ScssHighlighter::Mode)
+Q_DECLARE_METATYPE(pelorin::Syntax)
 
 namespace {
 
