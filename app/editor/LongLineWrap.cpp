@@ -1,5 +1,7 @@
 #include "LongLineWrap.h"
 
+#include "LongLine.h"
+
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -19,7 +21,7 @@ bool LongLineWrap::anyLongLine(int from, int to) const {
     const QTextDocument* document = editor->document();
     for (QTextBlock block = document->findBlock(from); block.isValid() && block.position() <= to;
          block = block.next()) {
-        if (block.length() > LongLine)
+        if (isLongLine(block.length() - 1))  // its length counts the line break
             return true;
     }
     return false;

@@ -11,7 +11,7 @@ namespace pelorin {
 // a word boundary up to the end of a line before it breaks anywhere, so each
 // visual line of a line without break opportunities costs the rest of that
 // line: a 128 KB base64 source map took 8 s to show. While the document holds
-// a line of more than LongLine characters its default text option wraps
+// a long line (isLongLine) its default text option wraps
 // anywhere, which is linear; otherwise the editor's own wrap mode holds, so
 // ordinary text keeps its word wrapping. Only the editor's default mode is
 // adapted; any other mode a caller sets is left alone.
@@ -19,8 +19,6 @@ class LongLineWrap : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int LongLine = 10000;
-
     explicit LongLineWrap(QPlainTextEdit* editor);
 
 private:

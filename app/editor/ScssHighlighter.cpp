@@ -1,5 +1,7 @@
 #include "ScssHighlighter.h"
 
+#include "LongLine.h"
+
 #include <algorithm>
 
 namespace pelorin {
@@ -112,7 +114,7 @@ void ScssHighlighter::highlightBlock(const QString& text) {
     const int n = size(line);
     const int previous = previousBlockState();
     const int state = previous < 0 ? 0 : previous;
-    if (n > MaxLineLength) {
+    if (isLongLine(n)) {
         setCurrentBlockState(plainLineState(line, state));
         return;
     }

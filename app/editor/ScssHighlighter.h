@@ -39,12 +39,6 @@ public:
     // Reads the text as another syntax from now on, and colours it again.
     void setSyntax(Syntax value);
 
-    // Lines longer than this stay plain; only whether they leave a block
-    // comment open is followed. QSyntaxHighlighter keeps a format per
-    // character, so colouring a minified stylesheet's one huge line would
-    // cost tens of milliseconds on every update.
-    static constexpr int MaxLineLength = 10000;
-
 protected:
     void highlightBlock(const QString& text) override;
 
@@ -58,7 +52,8 @@ private:
     // Each scanner reads the line from position i and returns where it stopped;
     // those that colour set the formats of what they read.
 
-    // The state a too-long line leaves, without colouring it.
+    // The state a long line (isLongLine) leaves, without colouring it: only
+    // whether it leaves a block comment open is followed.
     int plainLineState(QStringView line, int state) const;
     int blockComment(QStringView line, int i, bool& open);
     int lineComment(QStringView line, int i);

@@ -1,6 +1,7 @@
 #include "CodeEditor.h"
 #include "SyntaxColors.h"
 #include "DocumentText.h"
+#include "LongLine.h"
 
 #include <QHelpEvent>
 #include <QImage>
@@ -572,7 +573,7 @@ private slots:
         QVERIFY(!rowsContain(edge, 0, edge.height(), colors.warningText));
     }
 
-    // A line with no break opportunity longer than LongLine wraps anywhere (the
+    // A line with no break opportunity longer than LongLineLength wraps anywhere (the
     // word-boundary search is quadratic on it); ordinary text keeps word wrap.
     // Edits repaint only what they change, and what the window shows (its
     // backing store) is then what a fresh paint of the editor and its gutter
@@ -762,6 +763,23 @@ private slots:
         wordWrap.setWordWrapMode(QTextOption::WordWrap);
         wordWrap.setPlainText(QString(30000, u'x'));
         QCOMPARE(wordWrap.document()->defaultTextOption().wrapMode(), QTextOption::WordWrap);
+    }
+
+    // The wrap and the highlighter measure a line alike: a line of exactly
+    // LongLineLength characters is coloured and word-wrapped, one more is neither.
+    void longLineLimitIsOneForWrapAndColour() {
+        CodeEditor editor;
+        editor.setHighlightedSyntax(pelorin::Syntax::Css);
+        QString line = "a{";
+        while (line.size() < pelorin::LongLineLength)
+            line += "color:#fff;";
+        line.truncate(pelorin::LongLineLength);
+        editor.setPlainText(line + "\nb{}");
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+        QVERIFY(!editor.document()->firstBlock().layout()->formats().isEmpty());
+        editor.setPlainText(line + "x\nb{}");
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        QVERIFY(editor.document()->firstBlock().layout()->formats().isEmpty());
     }
 };
 

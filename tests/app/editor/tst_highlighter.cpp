@@ -1,3 +1,4 @@
+#include "LongLine.h"
 #include "ScssHighlighter.h"
 #include "SyntaxColors.h"
 #include "DocumentText.h"
@@ -308,7 +309,7 @@ private slots:
         QFETCH(QString, after);
         QFETCH(bool, nextInComment);
         QString declarations;
-        while (declarations.size() <= ScssHighlighter::MaxLineLength)
+        while (declarations.size() <= pelorin::LongLineLength)
             declarations += "color:#fff;";
         QTextDocument doc;
         doc.setPlainText(before + declarations + after + "\nh1 {}");
@@ -320,15 +321,15 @@ private slots:
 
     void lineAtTheLimitIsColoured() {
         QString line = "a{";
-        while (line.size() < ScssHighlighter::MaxLineLength)
+        while (line.size() < pelorin::LongLineLength)
             line += "color:#fff;";
-        line.truncate(ScssHighlighter::MaxLineLength);
+        line.truncate(pelorin::LongLineLength);
         QTextDocument doc;
         doc.setPlainText(line);
         ScssHighlighter highlighter(&doc, Mode::Css);
         highlighter.rehighlight();
         QCOMPARE(colorAt(doc, 0), tokenColor("selector"));
-        QCOMPARE(colorAt(doc, ScssHighlighter::MaxLineLength - 4), tokenColor("hexColor"));
+        QCOMPARE(colorAt(doc, pelorin::LongLineLength - 4), tokenColor("hexColor"));
     }
 
     // Every token class has its own colour, distinct from the background.
