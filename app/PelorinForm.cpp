@@ -56,6 +56,11 @@ private:
     F f;
 };
 
+// A message line text for a failure of the window's own, set apart from the compiler's messages.
+QString errorText(const QString& text) {
+    return "ERROR : " + text;
+}
+
 QString resourceText(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -455,8 +460,8 @@ void PelorinForm::SassEditor_DragDrop(const QString& path, const QString& text) 
     // @imports there (the compiler follows the program's working directory).
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir::setCurrent(folder)) {
-        setMessage("ERROR : Could not open " + QDir::toNativeSeparators(path) + ": its folder " +
-                   QDir::toNativeSeparators(folder) + " cannot be entered");
+        setMessage(errorText("Could not open " + QDir::toNativeSeparators(path) + ": its folder " +
+                             QDir::toNativeSeparators(folder) + " cannot be entered"));
         return;
     }
     Title->setToolTip("@import folder: " + QDir::toNativeSeparators(folder));
@@ -474,7 +479,7 @@ void PelorinForm::SassEditor_DragDrop(const QString& path, const QString& text) 
 }
 
 void PelorinForm::SassEditor_DropRefused(const QString& reason) {
-    setMessage("ERROR : " + reason);
+    setMessage(errorText(reason));
 }
 
 void PelorinForm::openContextMenuAtCaret() {
@@ -583,7 +588,7 @@ void PelorinForm::CssEditorCtxDownload_Click() {
         const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
                                                                     : QString("the file was not written completely");
         file.cancelWriting();
-        exportError = "ERROR : Could not export the CSS to " + path + ": " + reason;
+        exportError = errorText("Could not export the CSS to " + path + ": " + reason);
         setMessage(exportError);
         return;
     }
@@ -596,11 +601,11 @@ void PelorinForm::CssEditorCtxDownload_Click() {
 void PelorinForm::ExportsFolderLabel_Click() {
     const QString folder = exportsFolder();
     if (!QDir().mkpath(folder)) {
-        setMessage("ERROR : Could not create the exports folder " + folder);
+        setMessage(errorText("Could not create the exports folder " + folder));
         return;
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder + "/"))) {
-        setMessage("ERROR : Could not open the exports folder " + folder + " in the file browser");
+        setMessage(errorText("Could not open the exports folder " + folder + " in the file browser"));
     }
 }
 
@@ -713,7 +718,7 @@ void PelorinForm::convertSource() {
     ++conversions;
     // libsass would read only up to a NUL and convert the rest silently.
     if (refuseNulCharacter()) {
-        Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
+        Status->setText(compiledInText(static_cast<qint32>(timer.elapsed())));
         return;
     }
     // compile() takes the copy over and frees it with free(); sass_copy_c_string() mallocs it.
@@ -740,9 +745,9 @@ void PelorinForm::convertSource() {
             // across an emptied view too.
             CssEditor->showOutput(css ? QString::fromUtf8(css) : QString());
         }
-        Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
+        Status->setText(compiledInText(static_cast<qint32>(timer.elapsed())));
     } catch (...) {
-        conversionMessage = "ERROR : Error while compiling the code";
+        conversionMessage = errorText("Error while compiling the code");
         // The marks of an earlier conversion would point the message's click
         // at a place this failure knows nothing of.
         errorFile.clear();
