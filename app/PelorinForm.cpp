@@ -632,9 +632,7 @@ void PelorinForm::updateMessageToolTip() {
     if (MessageBox->isElided())
         tip = place.isEmpty() ? MessageBox->text() : MessageBox->text() + "\n" + place;
     // The compiler's words are plain text, even where they look like markup.
-    if (Qt::mightBeRichText(tip))
-        tip = Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal);
-    MessageBox->setToolTip(tip);
+    MessageBox->setToolTip(chrome::plainToolTip(tip));
     if (showsConversionMessage && errorPosition.line > 0)
         MessageBox->setCursor(Qt::PointingHandCursor);
     else

@@ -8,6 +8,7 @@
 
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QTextDocument>
 #include <QWidget>
 #include <QWindow>
 
@@ -56,6 +57,10 @@ QIcon vantorIcon() {
 
 QPixmap logoImage() {
     return QPixmap(":/images/logo.png");
+}
+
+QString plainToolTip(const QString& text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 void setBackground(QWidget* widget, const QColor& color) {

@@ -52,6 +52,10 @@ QFont glyphFont();
 QIcon vantorIcon();
 QPixmap logoImage();
 
+// A tool tip that shows `text` as plain text, even where it looks like markup
+// (a compiler's message, a warning).
+QString plainToolTip(const QString& text);
+
 // Paints the widget's own background in the colour; a transparent colour
 // stops it painting one, so the parent shows through.
 void setBackground(QWidget* widget, const QColor& color);

@@ -1,5 +1,6 @@
 #include "LineNumberGutter.h"
 
+#include "Chrome.h"
 #include "CodeEditor.h"
 
 #include <QHelpEvent>
@@ -93,9 +94,7 @@ bool LineNumberGutter::event(QEvent* event) {
         event->ignore();
         return true;
     }
-    QString text = texts.join(u'\n');
-    if (Qt::mightBeRichText(text))
-        text = Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+    const QString text = chrome::plainToolTip(texts.join(u'\n'));
     const QTextBlock block = editor->document()->findBlockByNumber(number);
     const QRect row = editor->blockBoundingGeometry(block).translated(editor->contentOffset()).toAlignedRect();
     QToolTip::showText(help->globalPos(), text, this, QRect(0, row.top(), width(), row.height()));

@@ -11,6 +11,12 @@
 #include <algorithm>
 
 namespace pelorin {
+namespace {
+
+// Between the messages drawn after one line's text.
+const QString Separator = QStringLiteral("  \u00b7  ");
+
+}  // namespace
 
 WarningMarks::WarningMarks(CodeEditor* editor) : editor(editor) {}
 
@@ -61,7 +67,7 @@ QString WarningMarks::inlineText(const QStringList& texts) {
     parts.reserve(texts.size());
     for (const QString& text : texts)
         parts.append(text.simplified());
-    return parts.join(QStringLiteral("  \u00b7  "));
+    return parts.join(Separator);
 }
 
 void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
@@ -84,7 +90,7 @@ void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
         if (number < first)
             continue;
         QString& text = shown[number];
-        text = text.isEmpty() ? line.shown : text + QStringLiteral("  \u00b7  ") + line.shown;
+        text = text.isEmpty() ? line.shown : text + Separator + line.shown;
     }
     // At most what could fit: eliding measures the whole string.
     const qsizetype fits = qsizetype(right / qMax<qreal>(1, metrics.horizontalAdvance(u'.'))) + 1;
