@@ -31,6 +31,9 @@ inline const QColor MutedLink{115, 115, 115};
 inline const QColor GlyphHover{68, 68, 68};
 inline const QColor LightSalmon{255, 160, 122};
 inline const QColor DarkGray{169, 169, 169};
+// Selected text in the find field, and a checked tool button's text.
+inline const QColor SelectionBackground{38, 79, 120};
+inline const QColor CheckedText{255, 255, 255};
 // Editor text. The desktop theme has no "active border" colour to follow, so
 // this is the usual value of that colour on the desktop the layout was drawn on.
 inline const QColor EditorText{180, 180, 180};

@@ -24,15 +24,15 @@ QString barStyleSheet() {
     return QString("QLineEdit { background: %1; color: %2; border: 1px solid %3; padding: 2px 4px;"
                    " selection-background-color: %4; selection-color: %2; }"
                    "QLineEdit:focus { border-color: %5; }"
-                   "QLabel { color: %6; }"
+                   "QLabel { color: %5; }"
                    "QToolButton { background: transparent; color: %2; border: 1px solid transparent;"
                    " padding: 1px 4px; }"
                    "QToolButton:hover { background: %3; }"
                    "QToolButton:focus { border-color: %5; }"
-                   "QToolButton:checked { background: %3; color: white; }"
+                   "QToolButton:checked { background: %3; color: %6; }"
                    "QToolButton:disabled { color: %7; }")
-        .arg(WindowBackground.name(), TitleText.name(), GlyphHover.name(), QColor(38, 79, 120).name(),
-             DarkGray.name(), DarkGray.name(), MutedLink.name());
+        .arg(WindowBackground.name(), TitleText.name(), GlyphHover.name(), SelectionBackground.name(),
+             DarkGray.name(), CheckedText.name(), MutedLink.name());
 }
 
 QToolButton* toolButton(const char* name, const QString& text, const QString& accessibleName, const QString& description) {

@@ -54,8 +54,8 @@ struct SyntaxColors {
 
     // Line-number gutter.
     QColor gutterBackground = chrome::WindowBackground;
-    QColor lineNumber{115, 115, 115};
-    QColor currentLineNumber{204, 204, 204};
+    QColor lineNumber = chrome::MutedLink;
+    QColor currentLineNumber = chrome::TitleText;
     QColor errorLineNumber = chrome::LightSalmon;  // the message colour
 
     // Error marks in the text.
