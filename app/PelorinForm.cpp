@@ -326,7 +326,7 @@ void PelorinForm::InitializeComponent() {
     command(EditorOptions, CtxPaste, "CtxPaste", "Paste");
     command(EditorOptions, CtxSelectAll, "CtxSelectAll", "Select All");
     separator(EditorOptions, toolStripSeparator1, "toolStripSeparator1");
-    // Check marks mirror the record's defaults: style code 2 is expanded output.
+    // Check marks mirror the record's defaults: Expanded output.
     submenu(outputStyleToolStripMenuItem, "outputStyleToolStripMenuItem", "Output Style");
     option(outputStyleToolStripMenuItem, nestedToolStripMenuItem, "nestedToolStripMenuItem", "Nested", false);
     option(outputStyleToolStripMenuItem, expandedToolStripMenuItem, "expandedToolStripMenuItem", "Expanded", true);
@@ -507,11 +507,10 @@ void PelorinForm::setOutputStyle(QAction* item, int code) {
         a->setChecked(a == item);
 }
 
-// The library's table turns code 2 into expanded and code 1 into compact output.
-void PelorinForm::nestedToolStripMenuItem_Click() { setOutputStyle(nestedToolStripMenuItem, 0); }
-void PelorinForm::expandedToolStripMenuItem_Click() { setOutputStyle(expandedToolStripMenuItem, 2); }
-void PelorinForm::compactToolStripMenuItem_Click() { setOutputStyle(compactToolStripMenuItem, 1); }
-void PelorinForm::compressedToolStripMenuItem_Click() { setOutputStyle(compressedToolStripMenuItem, 3); }
+void PelorinForm::nestedToolStripMenuItem_Click() { setOutputStyle(nestedToolStripMenuItem, VantorCompiler::Nested); }
+void PelorinForm::expandedToolStripMenuItem_Click() { setOutputStyle(expandedToolStripMenuItem, VantorCompiler::Expanded); }
+void PelorinForm::compactToolStripMenuItem_Click() { setOutputStyle(compactToolStripMenuItem, VantorCompiler::Compact); }
+void PelorinForm::compressedToolStripMenuItem_Click() { setOutputStyle(compressedToolStripMenuItem, VantorCompiler::Compressed); }
 
 void PelorinForm::setIndentType(QAction* item, int type) {
     spacesToolStripMenuItem->setChecked(item == spacesToolStripMenuItem);

@@ -121,7 +121,7 @@ QString generateStylesheet(int lines) {
     return text;
 }
 
-QString compileCss(const QString& scss, double& ms, int outputStyle = 2) {
+QString compileCss(const QString& scss, double& ms, int outputStyle = VantorCompiler::Expanded) {
     VantorCompiler::CompilerOptions options;
     options.output_style = outputStyle;
     options.input = sass_copy_c_string(scss.trimmed().toUtf8().constData());
@@ -223,7 +223,7 @@ int main(int argc, char** argv) {
         out.view.setPlainText(css);
         row("CSS", measure(repeats, [] {}, [&] { out.highlighter->rehighlight(); }));
         double unused = 0;
-        const QString compressed = compileCss(scss, unused, 3);
+        const QString compressed = compileCss(scss, unused, VantorCompiler::Compressed);
         Editor oneLine(Mode::Css, true);
         oneLine.view.setPlainText(compressed);
         row(qPrintable(QString("CSS compressed (%1 lines, %2 chars)")
@@ -379,7 +379,7 @@ int main(int argc, char** argv) {
                 out.view.viewport()->repaint();
             }));
         double unused = 0;
-        const QString compressed = compileCss(scss, unused, 3);
+        const QString compressed = compileCss(scss, unused, VantorCompiler::Compressed);
         QString compressedChanged = compressed;
         compressedChanged.insert(compressedChanged.indexOf(QStringLiteral("padding:"), compressed.size() / 2) + 8,
                                  QStringLiteral("1"));

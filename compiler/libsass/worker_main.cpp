@@ -504,7 +504,7 @@ void* serve(void*) {
             return nullptr;
         Request request;
         if (!decodeRequest(reinterpret_cast<const unsigned char*>(payload.data()), size, request) ||
-            request.output_style < 0 || request.output_style > 3 || request.indent_width < 0 ||
+            request.output_style < VantorCompiler::Nested || request.output_style > VantorCompiler::Compressed || request.indent_width < 0 ||
             request.indent_width > VantorCompiler::MaxIndentWidth)
             _exit(2);
         payload.clear();
