@@ -499,46 +499,69 @@ void PelorinForm::SassEditor_TextChanged() {
     convertSource();
 }
 
-// Output style: the value is stored and converted before the check marks move.
-void PelorinForm::setOutputStyle(QAction* item, int code) {
-    options.output_style = code;
+// The options menu's choices: each item stores one value in one field of
+// `options`, and the items of one field are checked one at a time. A new
+// choice is one more row.
+struct PelorinForm::MenuChoice {
+    QAction* PelorinForm::*item;
+    std::int32_t VantorCompiler::CompilerOptions::*field;
+    std::int32_t value;
+};
+
+const PelorinForm::MenuChoice PelorinForm::menuChoices[] = {
+    {&PelorinForm::nestedToolStripMenuItem, &VantorCompiler::CompilerOptions::output_style, VantorCompiler::Nested},
+    {&PelorinForm::expandedToolStripMenuItem, &VantorCompiler::CompilerOptions::output_style, VantorCompiler::Expanded},
+    {&PelorinForm::compactToolStripMenuItem, &VantorCompiler::CompilerOptions::output_style, VantorCompiler::Compact},
+    {&PelorinForm::compressedToolStripMenuItem, &VantorCompiler::CompilerOptions::output_style,
+     VantorCompiler::Compressed},
+    {&PelorinForm::spacesToolStripMenuItem, &VantorCompiler::CompilerOptions::indent_type, VantorCompiler::Spaces},
+    {&PelorinForm::tabsToolStripMenuItem, &VantorCompiler::CompilerOptions::indent_type, VantorCompiler::Tabs},
+    {&PelorinForm::toolStripMenuItem2, &VantorCompiler::CompilerOptions::indent_width, 1},
+    {&PelorinForm::toolStripMenuItem3, &VantorCompiler::CompilerOptions::indent_width, 2},
+    {&PelorinForm::toolStripMenuItem4, &VantorCompiler::CompilerOptions::indent_width, 3},
+    {&PelorinForm::toolStripMenuItem5, &VantorCompiler::CompilerOptions::indent_width, 4},
+    {&PelorinForm::toolStripMenuItem6, &VantorCompiler::CompilerOptions::indent_width, 5},
+    {&PelorinForm::toolStripMenuItem7, &VantorCompiler::CompilerOptions::indent_width, 6},
+    {&PelorinForm::toolStripMenuItem8, &VantorCompiler::CompilerOptions::indent_width, 7},
+    {&PelorinForm::toolStripMenuItem9, &VantorCompiler::CompilerOptions::indent_width, 8},
+    {&PelorinForm::toolStripMenuItem10, &VantorCompiler::CompilerOptions::indent_width, 9},
+    {&PelorinForm::toolStripMenuItem11, &VantorCompiler::CompilerOptions::indent_width, 10},
+};
+
+// The value is stored and converted before the check marks move; the items
+// do not check themselves.
+void PelorinForm::chooseOption(QAction* item) {
+    const MenuChoice* chosen = nullptr;
+    for (const MenuChoice& choice : menuChoices) {
+        if (this->*choice.item == item)
+            chosen = &choice;
+    }
+    if (!chosen)
+        return;
+    options.*chosen->field = chosen->value;
     Compile();
-    for (QAction* a : {nestedToolStripMenuItem, expandedToolStripMenuItem, compactToolStripMenuItem, compressedToolStripMenuItem})
-        a->setChecked(a == item);
+    for (const MenuChoice& choice : menuChoices) {
+        if (choice.field == chosen->field)
+            (this->*choice.item)->setChecked(&choice == chosen);
+    }
 }
 
-void PelorinForm::nestedToolStripMenuItem_Click() { setOutputStyle(nestedToolStripMenuItem, VantorCompiler::Nested); }
-void PelorinForm::expandedToolStripMenuItem_Click() { setOutputStyle(expandedToolStripMenuItem, VantorCompiler::Expanded); }
-void PelorinForm::compactToolStripMenuItem_Click() { setOutputStyle(compactToolStripMenuItem, VantorCompiler::Compact); }
-void PelorinForm::compressedToolStripMenuItem_Click() { setOutputStyle(compressedToolStripMenuItem, VantorCompiler::Compressed); }
-
-void PelorinForm::setIndentType(QAction* item, int type) {
-    spacesToolStripMenuItem->setChecked(item == spacesToolStripMenuItem);
-    tabsToolStripMenuItem->setChecked(item == tabsToolStripMenuItem);
-    options.indent_type = type;
-    Compile();
-}
-
-void PelorinForm::spacesToolStripMenuItem_Click() { setIndentType(spacesToolStripMenuItem, VantorCompiler::Spaces); }
-void PelorinForm::tabsToolStripMenuItem_Click() { setIndentType(tabsToolStripMenuItem, VantorCompiler::Tabs); }
-
-void PelorinForm::setIndentWidth(QAction* item, int width) {
-    for (QAction* a : indentWidthToolStripMenuItem->actions())
-        a->setChecked(a == item);
-    options.indent_width = width;
-    Compile();
-}
-
-void PelorinForm::toolStripMenuItem2_Click() { setIndentWidth(toolStripMenuItem2, 1); }
-void PelorinForm::toolStripMenuItem3_Click() { setIndentWidth(toolStripMenuItem3, 2); }
-void PelorinForm::toolStripMenuItem4_Click() { setIndentWidth(toolStripMenuItem4, 3); }
-void PelorinForm::toolStripMenuItem5_Click() { setIndentWidth(toolStripMenuItem5, 4); }
-void PelorinForm::toolStripMenuItem6_Click() { setIndentWidth(toolStripMenuItem6, 5); }
-void PelorinForm::toolStripMenuItem7_Click() { setIndentWidth(toolStripMenuItem7, 6); }
-void PelorinForm::toolStripMenuItem8_Click() { setIndentWidth(toolStripMenuItem8, 7); }
-void PelorinForm::toolStripMenuItem9_Click() { setIndentWidth(toolStripMenuItem9, 8); }
-void PelorinForm::toolStripMenuItem10_Click() { setIndentWidth(toolStripMenuItem10, 9); }
-void PelorinForm::toolStripMenuItem11_Click() { setIndentWidth(toolStripMenuItem11, 10); }
+void PelorinForm::nestedToolStripMenuItem_Click() { chooseOption(nestedToolStripMenuItem); }
+void PelorinForm::expandedToolStripMenuItem_Click() { chooseOption(expandedToolStripMenuItem); }
+void PelorinForm::compactToolStripMenuItem_Click() { chooseOption(compactToolStripMenuItem); }
+void PelorinForm::compressedToolStripMenuItem_Click() { chooseOption(compressedToolStripMenuItem); }
+void PelorinForm::spacesToolStripMenuItem_Click() { chooseOption(spacesToolStripMenuItem); }
+void PelorinForm::tabsToolStripMenuItem_Click() { chooseOption(tabsToolStripMenuItem); }
+void PelorinForm::toolStripMenuItem2_Click() { chooseOption(toolStripMenuItem2); }
+void PelorinForm::toolStripMenuItem3_Click() { chooseOption(toolStripMenuItem3); }
+void PelorinForm::toolStripMenuItem4_Click() { chooseOption(toolStripMenuItem4); }
+void PelorinForm::toolStripMenuItem5_Click() { chooseOption(toolStripMenuItem5); }
+void PelorinForm::toolStripMenuItem6_Click() { chooseOption(toolStripMenuItem6); }
+void PelorinForm::toolStripMenuItem7_Click() { chooseOption(toolStripMenuItem7); }
+void PelorinForm::toolStripMenuItem8_Click() { chooseOption(toolStripMenuItem8); }
+void PelorinForm::toolStripMenuItem9_Click() { chooseOption(toolStripMenuItem9); }
+void PelorinForm::toolStripMenuItem10_Click() { chooseOption(toolStripMenuItem10); }
+void PelorinForm::toolStripMenuItem11_Click() { chooseOption(toolStripMenuItem11); }
 
 void PelorinForm::sourceMapEmbed_Click() {
     options.source_map_embed = !options.source_map_embed;

@@ -71,7 +71,8 @@ private:
     // Moves the caret to the marked error.
     void MessageBox_Click();
 
-    // Options menu: each choice stores its value in options and converts again.
+    // Options menu: each choice stores its value in options and converts
+    // again, through chooseOption() and its table of choices.
     void nestedToolStripMenuItem_Click();
     void expandedToolStripMenuItem_Click();
     void compactToolStripMenuItem_Click();
@@ -89,9 +90,9 @@ private:
     void toolStripMenuItem10_Click();
     void toolStripMenuItem11_Click();
     void sourceMapEmbed_Click();
-    void setOutputStyle(QAction* item, int code);
-    void setIndentType(QAction* item, int type);
-    void setIndentWidth(QAction* item, int width);
+    void chooseOption(QAction* item);
+    struct MenuChoice;
+    static const MenuChoice menuChoices[];
 
     // Editor commands.
     void CtxUndo_Click();
