@@ -8,6 +8,7 @@
 #include <QList>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
 
@@ -50,6 +51,13 @@ public:
     void goToPosition(int line, int column);
 
     int gutterWidth() const;
+
+    // What the gutter and the warning marks draw by: the first block in view,
+    // and a block's rectangle in viewport coordinates.
+    QTextBlock firstShownBlock() const { return firstVisibleBlock(); }
+    QRectF blockArea(const QTextBlock& block) const {
+        return blockBoundingGeometry(block).translated(contentOffset());
+    }
 
     // Shows compiler warnings without the user having to hover: each line
     // with any gets a mark in the gutter and its messages drawn dimmed after
@@ -113,9 +121,6 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    friend class LineNumberGutter;
-    friend class WarningMarks;
-
     void updateGutterWidth();
     void updateGutter(const QRect& rect, int dy);
     void updateCurrentLineNumber();

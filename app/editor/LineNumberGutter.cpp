@@ -49,10 +49,10 @@ void LineNumberGutter::paintEvent(QPaintEvent* event) {
     for (int line : editor->warningLines())
         warned.insert(line - 1);
 
-    QTextBlock block = editor->firstVisibleBlock();
+    QTextBlock block = editor->firstShownBlock();
     int number = block.blockNumber();
-    qreal top = editor->blockBoundingGeometry(block).translated(editor->contentOffset()).top();
-    qreal bottom = top + editor->blockBoundingRect(block).height();
+    qreal top = editor->blockArea(block).top();
+    qreal bottom = top + editor->blockArea(block).height();
     while (block.isValid() && top <= event->rect().bottom()) {
         if (block.isVisible() && bottom >= event->rect().top()) {
             const bool warning = warned.contains(number);
@@ -67,14 +67,14 @@ void LineNumberGutter::paintEvent(QPaintEvent* event) {
         }
         block = block.next();
         top = bottom;
-        bottom = top + editor->blockBoundingRect(block).height();
+        bottom = top + editor->blockArea(block).height();
         ++number;
     }
 }
 
 int LineNumberGutter::blockAt(int y) const {
-    for (QTextBlock block = editor->firstVisibleBlock(); block.isValid(); block = block.next()) {
-        const QRectF box = editor->blockBoundingGeometry(block).translated(editor->contentOffset());
+    for (QTextBlock block = editor->firstShownBlock(); block.isValid(); block = block.next()) {
+        const QRectF box = editor->blockArea(block);
         if (box.top() > y)
             break;
         if (block.isVisible() && box.bottom() >= y)
@@ -96,7 +96,7 @@ bool LineNumberGutter::event(QEvent* event) {
     }
     const QString text = chrome::plainToolTip(texts.join(u'\n'));
     const QTextBlock block = editor->document()->findBlockByNumber(number);
-    const QRect row = editor->blockBoundingGeometry(block).translated(editor->contentOffset()).toAlignedRect();
+    const QRect row = editor->blockArea(block).toAlignedRect();
     QToolTip::showText(help->globalPos(), text, this, QRect(0, row.top(), width(), row.height()));
     return true;
 }

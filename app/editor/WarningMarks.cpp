@@ -73,7 +73,6 @@ QString WarningMarks::inlineText(const QStringList& texts) {
 void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
     if (lines.isEmpty())
         return;
-    const QPointF offset = editor->contentOffset();
     const QFontMetricsF metrics(editor->font());
     const qreal gap = metrics.horizontalAdvance(QStringLiteral("    "));
     const qreal right = editor->viewport()->width() - metrics.horizontalAdvance(u' ');
@@ -84,7 +83,7 @@ void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
     // Only the blocks in view: each line's anchor says where its block is
     // (lines an edit merged share one).
     QMap<int, QString> shown;
-    const int first = editor->firstVisibleBlock().blockNumber();
+    const int first = editor->firstShownBlock().blockNumber();
     for (const Line& line : lines) {
         const int number = line.anchor.blockNumber();
         if (number < first)
@@ -96,7 +95,7 @@ void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
     const qsizetype fits = qsizetype(right / qMax<qreal>(1, metrics.horizontalAdvance(u'.'))) + 1;
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
         const QTextBlock block = editor->document()->findBlockByNumber(it.key());
-        const QRectF box = editor->blockBoundingGeometry(block).translated(offset);
+        const QRectF box = editor->blockArea(block);
         if (box.top() > rect.bottom())
             break;
         if (box.bottom() < rect.top() || !block.isVisible())
