@@ -1,11 +1,11 @@
 #include "ErrorHints.h"
 
+#include "core/TextPrefix.h"
+
 namespace VantorCompiler {
 namespace {
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 // 'Invalid CSS after "...a { width: math": expected expression (e.g. 1px, bold),
 // was ".div(10px, 3); }"': a module function called as libsass cannot parse it.

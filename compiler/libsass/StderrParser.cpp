@@ -1,5 +1,7 @@
 #include "StderrParser.h"
 
+#include "core/TextPrefix.h"
+
 namespace VantorCompiler {
 namespace {
 
@@ -11,8 +13,6 @@ struct Place {
     std::uint32_t column = 0;  // 0: not named
     std::string_view path;     // empty: not named
 };
-
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 bool eat(std::string_view& s, std::string_view prefix) {
     if (!startsWith(s, prefix))
