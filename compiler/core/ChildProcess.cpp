@@ -234,6 +234,17 @@ void ChildProcess::drainErrors() {
     }
 }
 
+ChildProcess::Io ChildProcess::waitUntilReady(int fd, short events, CpuMeter& meter) {
+    pollfd fds[2] = {{fd, events, 0}, {errorFd_, POLLIN, 0}};
+    const CpuMeter::Wait wait = meter.waitFor(fds, errorFd_ >= 0 ? 2 : 1);
+    drainErrors();
+    if (wait == CpuMeter::Wait::OverBudget)
+        return Io::OverBudget;
+    if (wait == CpuMeter::Wait::Stalled)
+        return Io::Stalled;
+    return Io::Ok;
+}
+
 ChildProcess::Io ChildProcess::write(const char* data, std::size_t size, CpuMeter& meter) {
     SigpipeBlock block;
     while (size) {
@@ -246,13 +257,9 @@ ChildProcess::Io ChildProcess::write(const char* data, std::size_t size, CpuMete
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            pollfd fds[2] = {{requestFd_, POLLOUT, 0}, {errorFd_, POLLIN, 0}};
-            const CpuMeter::Wait wait = meter.waitFor(fds, errorFd_ >= 0 ? 2 : 1);
-            drainErrors();
-            if (wait == CpuMeter::Wait::OverBudget)
-                return Io::OverBudget;
-            if (wait == CpuMeter::Wait::Stalled)
-                return Io::Stalled;
+            const Io waited = waitUntilReady(requestFd_, POLLOUT, meter);
+            if (waited != Io::Ok)
+                return waited;
             continue;
         }
         block.raised = n < 0 && errno == EPIPE;
@@ -272,13 +279,9 @@ ChildProcess::Io ChildProcess::read(char* into, std::size_t size, std::size_t& g
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            pollfd fds[2] = {{responseFd_, POLLIN, 0}, {errorFd_, POLLIN, 0}};
-            const CpuMeter::Wait wait = meter.waitFor(fds, errorFd_ >= 0 ? 2 : 1);
-            drainErrors();
-            if (wait == CpuMeter::Wait::OverBudget)
-                return Io::OverBudget;
-            if (wait == CpuMeter::Wait::Stalled)
-                return Io::Stalled;
+            const Io waited = waitUntilReady(responseFd_, POLLIN, meter);
+            if (waited != Io::Ok)
+                return waited;
             continue;
         }
         return Io::Closed;

@@ -80,6 +80,9 @@ public:
     const std::string& errorText() const { return errors_; }
 
 private:
+    // Waits until fd is ready for events, within the meter's budget, reading
+    // what the child writes to its standard error meanwhile; Ok to try again.
+    Io waitUntilReady(int fd, short events, CpuMeter& meter);
     void drainErrors();
     void signalKill();
     void forget();
