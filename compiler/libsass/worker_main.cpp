@@ -275,8 +275,7 @@ Sass_Value* warningFunction(const Sass_Value* args, Sass_Function_Entry entry, S
     }
     if (w.line == 0 && depth > 0) {
         Sass_Callee_Entry callee = sass_compiler_get_callee_entry(compiler, depth - 1);
-        w.text += " (on line " + std::to_string(sass_callee_get_line(callee)) + " of " +
-                  consolePath(sass_callee_get_path(callee)) + ")";
+        w.text += otherFilePlace(sass_callee_get_line(callee), consolePath(sass_callee_get_path(callee)));
     }
     sink.kept.push_back(std::move(w));
     return sass_make_null();
