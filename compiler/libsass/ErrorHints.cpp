@@ -51,7 +51,7 @@ bool mixedUnitMinMax(std::string_view error, bool placed) {
 
 struct Hint {
     bool (*matches)(std::string_view error, bool placed);
-    const char* sentence;
+    std::string sentence;
 };
 
 const Hint Hints[] = {
@@ -66,8 +66,8 @@ const Hint Hints[] = {
      "unquote(\"min(10px, 5vw)\") to pass the CSS function through."},
     {moduleFunction,
      "libsass predates the Sass module system, so module functions such as math.div do not exist: use the "
-     "global functions instead (math.div(a, b) \xE2\x86\x92 a / b, map.get \xE2\x86\x92 map-get, "
-     "color.adjust \xE2\x86\x92 adjust-color)."},
+     "global functions instead (" +
+         std::string(GlobalFunctionExamples) + ", color.adjust \xE2\x86\x92 adjust-color)."},
 };
 
 }  // namespace
