@@ -47,13 +47,13 @@ namespace {
 template <typename F>
 class ScopeExit {
 public:
-    explicit ScopeExit(F f) : f(f) {}
-    ~ScopeExit() { f(); }
+    explicit ScopeExit(F f) : f_(f) {}
+    ~ScopeExit() { f_(); }
     ScopeExit(const ScopeExit&) = delete;
     ScopeExit& operator=(const ScopeExit&) = delete;
 
 private:
-    F f;
+    F f_;
 };
 
 // A message line text for a failure of the window's own, set apart from the compiler's messages.
@@ -467,13 +467,13 @@ void PelorinForm::SassEditor_DragDrop(const QString& path, const QString& text) 
     Title->setToolTip("@import folder: " + QDir::toNativeSeparators(folder));
     // One edit, so one undo step and one conversion; the same text from another
     // folder converts once all the same, since its @imports may now differ.
-    const int before = conversions;
+    const int before = conversions_;
     QTextCursor cursor(SassEditor->document());
     cursor.beginEditBlock();
     cursor.select(QTextCursor::Document);
     cursor.insertText(text);
     cursor.endEditBlock();
-    if (conversions == before)
+    if (conversions_ == before)
         Compile();
     SassEditor->moveCursor(QTextCursor::Start);
 }
@@ -493,9 +493,9 @@ void PelorinForm::openContextMenuAtCaret() {
 
 void PelorinForm::SassEditor_TextChanged() {
     const QString& source = SassEditor->currentText();
-    if (source == lastSource)
+    if (source == lastSource_)
         return;
-    lastSource = source;
+    lastSource_ = source;
     convertSource();
 }
 
@@ -610,14 +610,14 @@ void PelorinForm::CssEditorCtxDownload_Click() {
         const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
                                                                     : QString("the file was not written completely");
         file.cancelWriting();
-        exportError = errorText("Could not export the CSS to " + path + ": " + reason);
-        setMessage(exportError);
+        exportError_ = errorText("Could not export the CSS to " + path + ": " + reason);
+        setMessage(exportError_);
         return;
     }
     // The export's own earlier failure goes; whatever else the line shows stays.
-    if (!exportError.isEmpty() && !showsConversionMessage && MessageBox->text() == exportError)
-        setMessage(conversionMessage, true);
-    exportError.clear();
+    if (!exportError_.isEmpty() && !showsConversionMessage_ && MessageBox->text() == exportError_)
+        setMessage(conversionMessage_, true);
+    exportError_.clear();
 }
 
 void PelorinForm::ExportsFolderLabel_Click() {
@@ -636,18 +636,18 @@ void PelorinForm::setMessage(const QString& text, bool fromConversion) {
         MessageBox->setText(text);
         MessageBox->adjustSize();
     }
-    showsConversionMessage = fromConversion;
+    showsConversionMessage_ = fromConversion;
     updateMessageToolTip();
 }
 
 void PelorinForm::updateMessageToolTip() {
     QString place;
-    if (showsConversionMessage && (errorPosition.line > 0 || !errorFile.isEmpty())) {
-        const QString at = QString("line %1, column %2").arg(errorPosition.line).arg(errorPosition.column);
-        if (!errorFile.isEmpty())
-            place = errorPosition.line > 0 ? "In " + errorFile + ", imported at " + at + "\nGo to " + at
-                                           : "In " + errorFile;
-        else if (errorPosition.line > 0)
+    if (showsConversionMessage_ && (errorPosition_.line > 0 || !errorFile_.isEmpty())) {
+        const QString at = QString("line %1, column %2").arg(errorPosition_.line).arg(errorPosition_.column);
+        if (!errorFile_.isEmpty())
+            place = errorPosition_.line > 0 ? "In " + errorFile_ + ", imported at " + at + "\nGo to " + at
+                                           : "In " + errorFile_;
+        else if (errorPosition_.line > 0)
             place = "Go to " + at;
     }
     QString tip = place;
@@ -655,20 +655,20 @@ void PelorinForm::updateMessageToolTip() {
         tip = place.isEmpty() ? MessageBox->text() : MessageBox->text() + "\n" + place;
     // The compiler's words are plain text, even where they look like markup.
     MessageBox->setToolTip(chrome::plainToolTip(tip));
-    if (showsConversionMessage && errorPosition.line > 0)
+    if (showsConversionMessage_ && errorPosition_.line > 0)
         MessageBox->setCursor(Qt::PointingHandCursor);
     else
         MessageBox->unsetCursor();
 }
 
 void PelorinForm::showErrorPosition(int line, int column, const char* file) {
-    errorFile = file ? QString::fromUtf8(file) : QString();
+    errorFile_ = file ? QString::fromUtf8(file) : QString();
     // The compiler counted in the trimmed text; the editor holds the untrimmed one.
-    markError(line > 0 ? mapTrimmedPosition(lastSource, line, qMax(column, 1)) : TextPosition{0, 0});
+    markError(line > 0 ? mapTrimmedPosition(lastSource_, line, qMax(column, 1)) : TextPosition{0, 0});
 }
 
 void PelorinForm::markError(TextPosition position) {
-    errorPosition = position;
+    errorPosition_ = position;
     if (position.line > 0)
         SassEditor->setErrorMark(position.line, position.column);
     else
@@ -677,8 +677,8 @@ void PelorinForm::markError(TextPosition position) {
 }
 
 void PelorinForm::MessageBox_Click() {
-    if (showsConversionMessage && errorPosition.line > 0)
-        SassEditor->goToPosition(errorPosition.line, errorPosition.column);
+    if (showsConversionMessage_ && errorPosition_.line > 0)
+        SassEditor->goToPosition(errorPosition_.line, errorPosition_.column);
 }
 
 void PelorinForm::showWarnings() {
@@ -697,7 +697,7 @@ void PelorinForm::showWarnings() {
         warnings.append({0, 0, text ? QString::fromUtf8(text) : QString()});
     }
     // Counted in the trimmed text like the error; 0:0 (no place in the text) shows on the first line.
-    const QList<TextPosition> places = mapTrimmedPositions(lastSource, positions);
+    const QList<TextPosition> places = mapTrimmedPositions(lastSource_, positions);
     for (qsizetype i = 0; i < warnings.size(); ++i) {
         const bool placed = positions.at(i).line > 0;
         warnings[i].line = placed ? places.at(i).line : 1;
@@ -707,26 +707,26 @@ void PelorinForm::showWarnings() {
 }
 
 bool PelorinForm::refuseNulCharacter() {
-    const qsizetype nul = lastSource.indexOf(QChar(0));
+    const qsizetype nul = lastSource_.indexOf(QChar(0));
     if (nul < 0)
         return false;
-    const qsizetype lineStart = lastSource.lastIndexOf(u'\n', nul) + 1;
-    const TextPosition at{int(lastSource.left(nul).count(u'\n')) + 1, int(nul - lineStart) + 1};
-    errorFile.clear();
-    conversionMessage = QString("The text holds a NUL character (line %1, column %2), which the compiler cannot "
+    const qsizetype lineStart = lastSource_.lastIndexOf(u'\n', nul) + 1;
+    const TextPosition at{int(lastSource_.left(nul).count(u'\n')) + 1, int(nul - lineStart) + 1};
+    errorFile_.clear();
+    conversionMessage_ = QString("The text holds a NUL character (line %1, column %2), which the compiler cannot "
                                 "read: remove it to convert the text.")
                             .arg(at.line)
                             .arg(at.column);
-    exportError.clear();
+    exportError_.clear();
     markError(at);
-    setMessage(conversionMessage, true);
+    setMessage(conversionMessage_, true);
     SassEditor->clearWarnings();
     CssEditor->showOutput(QString());
     return true;
 }
 
 void PelorinForm::Compile() {
-    lastSource = SassEditor->currentText();
+    lastSource_ = SassEditor->currentText();
     convertSource();
 }
 
@@ -735,28 +735,28 @@ void PelorinForm::convertSource() {
     timer.start();
     Status->setText("Compiling...");
 
-    ++conversions;
+    ++conversions_;
     // libsass would read only up to a NUL and convert the rest silently.
     if (refuseNulCharacter()) {
         Status->setText(compiledInText(static_cast<qint32>(timer.elapsed())));
         return;
     }
     // compile() takes the copy over and frees it with free(); sass_copy_c_string() mallocs it.
-    options.input = sass_copy_c_string(QStringView(lastSource).trimmed().toUtf8().constData());
+    options.input = sass_copy_c_string(QStringView(lastSource_).trimmed().toUtf8().constData());
 
     try {
         const char* css = VantorCompiler::compile(options);
         {
             // Exactly one release per conversion, even if showing the result throws.
             ScopeExit release([] { VantorCompiler::free_memory(); });
-            exportError.clear();
+            exportError_.clear();
             if (VantorCompiler::error()) {
-                conversionMessage = QString::fromUtf8(VantorCompiler::error());
-                setMessage(conversionMessage, true);
+                conversionMessage_ = QString::fromUtf8(VantorCompiler::error());
+                setMessage(conversionMessage_, true);
                 showErrorPosition(VantorCompiler::error_line(), VantorCompiler::error_column(),
                                   VantorCompiler::error_file());
             } else {
-                conversionMessage.clear();
+                conversionMessage_.clear();
                 setMessage(QString(), true);
                 showErrorPosition(0, 0);
             }
@@ -767,12 +767,12 @@ void PelorinForm::convertSource() {
         }
         Status->setText(compiledInText(static_cast<qint32>(timer.elapsed())));
     } catch (...) {
-        conversionMessage = errorText("Error while compiling the code");
+        conversionMessage_ = errorText("Error while compiling the code");
         // The marks of an earlier conversion would point the message's click
         // at a place this failure knows nothing of.
-        errorFile.clear();
+        errorFile_.clear();
         markError({0, 0});
-        setMessage(conversionMessage);
+        setMessage(conversionMessage_);
         SassEditor->clearWarnings();
         Status->setText("Compilation Failed");
     }

@@ -57,7 +57,7 @@ QAccessibleInterface* chromeLabelAccessible(const QString& className, QObject* o
 
 }  // namespace
 
-ChromeLabel::ChromeLabel(QAccessible::Role role, QWidget* parent) : QLabel(parent), role(role) {
+ChromeLabel::ChromeLabel(QAccessible::Role role, QWidget* parent) : QLabel(parent), role_(role) {
     static const bool factoryInstalled = (QAccessible::installFactory(chromeLabelAccessible), true);
     Q_UNUSED(factoryInstalled);
     // Reached by Tab; a click acts without taking the focus from the editor.
@@ -65,7 +65,7 @@ ChromeLabel::ChromeLabel(QAccessible::Role role, QWidget* parent) : QLabel(paren
 }
 
 bool ChromeLabel::showsFocus() const {
-    return keyboardFocus && hasFocus();
+    return keyboardFocus_ && hasFocus();
 }
 
 void ChromeLabel::click() {
@@ -73,18 +73,18 @@ void ChromeLabel::click() {
 }
 
 void ChromeLabel::setHeld(bool down) {
-    if (held == down || !activeColor.isValid())
+    if (held_ == down || !activeColor_.isValid())
         return;
-    held = down;
-    if (held)
-        restColor = palette().color(QPalette::WindowText);
-    chrome::setForeground(this, held ? activeColor : restColor);
+    held_ = down;
+    if (held_)
+        restColor_ = palette().color(QPalette::WindowText);
+    chrome::setForeground(this, held_ ? activeColor_ : restColor_);
 }
 
 void ChromeLabel::setHovered(bool on) {
-    if (hoverBackground.isValid())
-        chrome::setBackground(this, on ? hoverBackground : chrome::Transparent);
-    if (hoverUnderline) {
+    if (hoverBackground_.isValid())
+        chrome::setBackground(this, on ? hoverBackground_ : chrome::Transparent);
+    if (hoverUnderline_) {
         QFont underlined = font();
         underlined.setUnderline(on);
         setFont(underlined);
@@ -142,10 +142,10 @@ void ChromeLabel::focusInEvent(QFocusEvent* event) {
     case Qt::BacktabFocusReason:
     case Qt::ShortcutFocusReason:
     case Qt::OtherFocusReason:
-        keyboardFocus = true;
+        keyboardFocus_ = true;
         break;
     case Qt::MouseFocusReason:
-        keyboardFocus = false;
+        keyboardFocus_ = false;
         break;
     default:
         // The window coming back, or a menu closing: as it was before.

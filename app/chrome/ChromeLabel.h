@@ -19,18 +19,18 @@ class ChromeLabel : public QLabel {
 public:
     explicit ChromeLabel(QAccessible::Role role = QAccessible::Button, QWidget* parent = nullptr);
 
-    QAccessible::Role accessibleRole() const { return role; }
+    QAccessible::Role accessibleRole() const { return role_; }
 
     // The text colour while the left button is held on it, as a link shows
     // it; invalid (the default) keeps the colour unchanged.
-    void setActiveColor(const QColor& color) { activeColor = color; }
+    void setActiveColor(const QColor& color) { activeColor_ = color; }
 
     // The looks setHovered() turns on while the mouse is over it: a background
     // colour, as the glyph buttons show (transparent again at rest), and an
     // underline with the hand cursor, as the links show (the arrow at rest).
     // Neither is set by default.
-    void setHoverBackground(const QColor& color) { hoverBackground = color; }
-    void setHoverUnderline(bool on) { hoverUnderline = on; }
+    void setHoverBackground(const QColor& color) { hoverBackground_ = color; }
+    void setHoverUnderline(bool on) { hoverUnderline_ = on; }
     // Shows the hover looks set, or the look at rest. The windows call it from
     // their handlers of mouseEntered() and mouseLeft().
     void setHovered(bool on);
@@ -66,13 +66,13 @@ protected:
 private:
     void setHeld(bool held);
 
-    QAccessible::Role role;
-    QColor activeColor;
-    QColor restColor;
-    QColor hoverBackground;
-    bool hoverUnderline = false;
-    bool held = false;
-    bool keyboardFocus = false;
+    QAccessible::Role role_;
+    QColor activeColor_;
+    QColor restColor_;
+    QColor hoverBackground_;
+    bool hoverUnderline_ = false;
+    bool held_ = false;
+    bool keyboardFocus_ = false;
 };
 
 }  // namespace pelorin

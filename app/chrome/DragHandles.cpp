@@ -8,26 +8,26 @@
 
 namespace pelorin {
 
-DragHandles::DragHandles(QWidget* window) : QObject(window), window(window) {}
+DragHandles::DragHandles(QWidget* window) : QObject(window), window_(window) {}
 
 void DragHandles::add(QWidget* handle) {
     handle->installEventFilter(this);
 }
 
 void DragHandles::press(QMouseEvent* event) {
-    if (!chrome::beginDrag(window))
+    if (!chrome::beginDrag(window_))
         return;
-    dragging = true;
-    offset = event->position().toPoint();
+    dragging_ = true;
+    offset_ = event->position().toPoint();
 }
 
 void DragHandles::drag(QWidget* handle, QMouseEvent* event) {
-    if (dragging)
-        window->move(chrome::dragTarget(window, handle, event, offset));
+    if (dragging_)
+        window_->move(chrome::dragTarget(window_, handle, event, offset_));
 }
 
 void DragHandles::release() {
-    dragging = false;
+    dragging_ = false;
 }
 
 bool DragHandles::eventFilter(QObject* watched, QEvent* event) {

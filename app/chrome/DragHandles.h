@@ -40,9 +40,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QWidget* window;
-    bool dragging = false;
-    QPoint offset;  // the press position in the pressed handle
+    QWidget* window_;
+    bool dragging_ = false;
+    QPoint offset_;  // the press position in the pressed handle
 };
 
 }  // namespace pelorin

@@ -77,7 +77,7 @@ BracketMatcher::Match BracketMatcher::at(const QString& text, int caret) const {
     int target = -1;
 
     // First find which candidate is a bracket outside strings and comments.
-    scanBrackets(text, lineComments, [&](int position, QChar) {
+    scanBrackets(text, lineComments_, [&](int position, QChar) {
         if (position == candidates[0])
             targetIsCandidate[0] = true;
         if (position == candidates[1])
@@ -96,7 +96,7 @@ BracketMatcher::Match BracketMatcher::at(const QString& text, int caret) const {
     if (isClosing(targetChar)) {
         // Its partner is the innermost opening bracket still open before it.
         std::vector<std::pair<int, QChar>> open;
-        scanBrackets(text, lineComments, [&](int position, QChar c) {
+        scanBrackets(text, lineComments_, [&](int position, QChar c) {
             if (position == target) {
                 if (!open.empty() && open.back().second == partnerOf(c))
                     match.partner = open.back().first;
@@ -115,7 +115,7 @@ BracketMatcher::Match BracketMatcher::at(const QString& text, int caret) const {
     // A closing bracket of the wrong kind there leaves it unmatched.
     std::vector<QChar> nested;  // opened after it and not yet closed
     bool started = false;
-    scanBrackets(text, lineComments, [&](int position, QChar c) {
+    scanBrackets(text, lineComments_, [&](int position, QChar c) {
         if (!started) {
             started = position == target;
             return true;

@@ -17,14 +17,14 @@ public:
     };
 
     // In SCSS `//` starts a comment that runs to the line's end.
-    explicit BracketMatcher(Syntax syntax) : lineComments(syntax == Syntax::Scss) {}
+    explicit BracketMatcher(Syntax syntax) : lineComments_(syntax == Syntax::Scss) {}
 
     // The bracket just before the caret, else the one just after it, with its
     // partner, in `text`: a document's text as documentText() reads it.
     Match at(const QString& text, int caret) const;
 
 private:
-    bool lineComments;
+    bool lineComments_;
 };
 
 }  // namespace pelorin

@@ -56,8 +56,8 @@ qsizetype commonSuffix(const char16_t* aEnd, const char16_t* bEnd, qsizetype n) 
 }  // namespace
 
 CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
-    : QPlainTextEdit(parent), scheme(colors), gutter(new LineNumberGutter(this)) {
-    gutter->setObjectName("gutter");
+    : QPlainTextEdit(parent), scheme_(colors), gutter_(new LineNumberGutter(this)) {
+    gutter_->setObjectName("gutter");
     // A document laid out so that an edit repaints only the lines it changed.
     auto* text = new QTextDocument(this);
     text->setDocumentLayout(new PlainTextLayout(text, [this, text] { return visibleBlocks(text); }));
@@ -66,68 +66,68 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     connect(this, &QPlainTextEdit::updateRequest, this, &CodeEditor::updateGutter);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateCurrentLineNumber);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateBracketMarks);
-    connect(this, &QPlainTextEdit::textChanged, this, [this] { ++textChanges; });
+    connect(this, &QPlainTextEdit::textChanged, this, [this] { ++textChanges_; });
     connect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::updateBracketMarks);
     updateGutterWidth();
     new LongLineWrap(this);
 }
 
-int CodeEditor::gutterWidth() const { return gutter->preferredWidth(); }
+int CodeEditor::gutterWidth() const { return gutter_->preferredWidth(); }
 
 const QString& CodeEditor::currentText() const {
     const QTextDocument* const shown = document();
-    if (cachedDocument != shown) {
-        disconnect(cachedEdits);
+    if (cachedDocument_ != shown) {
+        disconnect(cachedEdits_);
         auto* self = const_cast<CodeEditor*>(this);
-        cachedEdits = connect(shown, &QTextDocument::contentsChange, self,
+        cachedEdits_ = connect(shown, &QTextDocument::contentsChange, self,
                               [self, shown](int position, int charsRemoved, int charsAdded) {
                                   self->followEdit(shown, position, charsRemoved, charsAdded);
                               });
-        cachedDocument = shown;
-        cachedTextValid = false;
+        cachedDocument_ = shown;
+        cachedTextValid_ = false;
     }
     // An edit made while the document reported another one is not reported
     // itself; the length tells of it.
-    if (!cachedTextValid || cachedText.size() != shown->characterCount() - 1) {
-        cachedText = documentText(*shown);
-        cachedTextValid = true;
+    if (!cachedTextValid_ || cachedText_.size() != shown->characterCount() - 1) {
+        cachedText_ = documentText(*shown);
+        cachedTextValid_ = true;
     }
-    return cachedText;
+    return cachedText_;
 }
 
 void CodeEditor::followEdit(const QTextDocument* edited, int position, int charsRemoved, int charsAdded) {
-    if (!cachedTextValid || edited != cachedDocument)
+    if (!cachedTextValid_ || edited != cachedDocument_)
         return;
-    if (placing) {
+    if (placing_) {
         // replaceChangedText() knows the new text: nothing to read back.
-        cachedText = *placing;
+        cachedText_ = *placing_;
         return;
     }
     // An edit whose figures do not add up to the new length (a whole new text
     // can count the closing block separator) is read whole next time instead.
-    const qsizetype size = cachedText.size();
+    const qsizetype size = cachedText_.size();
     if (position < 0 || charsRemoved < 0 || charsAdded < 0 || position + qsizetype(charsRemoved) > size ||
         size - charsRemoved + charsAdded != edited->characterCount() - 1) {
-        cachedTextValid = false;
+        cachedTextValid_ = false;
         return;
     }
     const QString added = documentText(*edited, position, charsAdded);
     if (added.size() != charsAdded) {
-        cachedTextValid = false;
+        cachedTextValid_ = false;
         return;
     }
-    if (cachedText.isDetached()) {
-        cachedText.replace(position, charsRemoved, added);
+    if (cachedText_.isDetached()) {
+        cachedText_.replace(position, charsRemoved, added);
         return;
     }
     // Shared (the form keeps the text it converted): one copy, not a copy
     // for detaching and then a move of the rest for the edit.
     QString next;
     next.reserve(size - charsRemoved + charsAdded);
-    next.append(QStringView(cachedText).first(position))
+    next.append(QStringView(cachedText_).first(position))
         .append(added)
-        .append(QStringView(cachedText).sliced(position + charsRemoved));
-    cachedText = std::move(next);
+        .append(QStringView(cachedText_).sliced(position + charsRemoved));
+    cachedText_ = std::move(next);
 }
 
 void CodeEditor::replaceChangedText(const QString& text) {
@@ -206,9 +206,9 @@ void CodeEditor::replaceChangedText(const QString& text) {
     }
     // The edit is reported as the block ends, and listeners may read
     // currentText() then: it is the new text from the report on.
-    placing = &wanted;
+    placing_ = &wanted;
     cursor.endEditBlock();
-    placing = nullptr;
+    placing_ = nullptr;
     document.setUndoRedoEnabled(undo);
 }
 
@@ -216,14 +216,14 @@ void CodeEditor::updateGutterWidth() {
     const int width = gutterWidth();
     setViewportMargins(width, 0, 0, 0);
     const QRect area = contentsRect();
-    gutter->setGeometry(area.left(), area.top(), width, area.height());
+    gutter_->setGeometry(area.left(), area.top(), width, area.height());
 }
 
 void CodeEditor::updateGutter(const QRect& rect, int dy) {
     if (dy != 0)
-        gutter->scroll(0, dy);
+        gutter_->scroll(0, dy);
     else
-        gutter->update(0, rect.y(), gutter->width(), rect.height());
+        gutter_->update(0, rect.y(), gutter_->width(), rect.height());
     if (rect.contains(viewport()->rect()))
         updateGutterWidth();
 }
@@ -241,23 +241,23 @@ std::pair<int, int> CodeEditor::visibleBlocks(const QTextDocument* shown) const 
 void CodeEditor::updateCurrentLineNumber() {
     // Only the numbers of the line the caret left and of the one it entered change.
     const int line = textCursor().blockNumber();
-    if (line == currentLine)
+    if (line == currentLine_)
         return;
-    for (const int number : {currentLine, line}) {
+    for (const int number : {currentLine_, line}) {
         const QTextBlock block = document()->findBlockByNumber(number);
         if (!block.isValid())
             continue;
         const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
-        gutter->update(0, qFloor(box.top()), gutter->width(), qCeil(box.height()) + 1);
+        gutter_->update(0, qFloor(box.top()), gutter_->width(), qCeil(box.height()) + 1);
     }
-    currentLine = line;
+    currentLine_ = line;
 }
 
 void CodeEditor::setWarnings(const QList<EditorWarning>& list) {
-    if (!warnings.set(list))
+    if (!warnings_.set(list))
         return;
     viewport()->update();
-    gutter->update();
+    gutter_->update();
 }
 
 void CodeEditor::resizeEvent(QResizeEvent* event) {
@@ -268,11 +268,11 @@ void CodeEditor::resizeEvent(QResizeEvent* event) {
 void CodeEditor::changeEvent(QEvent* event) {
     QPlainTextEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        if (!zooming)
-            zoom = 0;  // a font set by the caller is the new level 0
+        if (!zooming_)
+            zoom_ = 0;  // a font set by the caller is the new level 0
         updateTabStops();
         updateGutterWidth();
-        gutter->update();
+        gutter_->update();
     }
 }
 
@@ -299,7 +299,7 @@ void CodeEditor::setErrorMark(int line, int column) {
 
     QTextEdit::ExtraSelection lineMark;
     lineMark.cursor = QTextCursor(block);
-    lineMark.format.setBackground(scheme.errorLineBackground);
+    lineMark.format.setBackground(scheme_.errorLineBackground);
     lineMark.format.setProperty(QTextFormat::FullWidthSelection, true);
 
     QList<QTextEdit::ExtraSelection> marks{lineMark};
@@ -310,34 +310,34 @@ void CodeEditor::setErrorMark(int line, int column) {
         QTextEdit::ExtraSelection columnMark;
         columnMark.cursor = cursor;
         columnMark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
-        columnMark.format.setUnderlineColor(scheme.errorUnderline);
+        columnMark.format.setUnderlineColor(scheme_.errorUnderline);
         marks.append(columnMark);
     }
     // While an error stays where it is, typing elsewhere repaints nothing for it.
     const auto samePlace = [](const QTextEdit::ExtraSelection& a, const QTextEdit::ExtraSelection& b) {
         return a.cursor.anchor() == b.cursor.anchor() && a.cursor.position() == b.cursor.position();
     };
-    if (!errorCursor.isNull() && errorCursor.block() == block && errorMarks.size() == marks.size() &&
-        std::equal(marks.cbegin(), marks.cend(), errorMarks.cbegin(), samePlace))
+    if (!errorCursor_.isNull() && errorCursor_.block() == block && errorMarks_.size() == marks.size() &&
+        std::equal(marks.cbegin(), marks.cend(), errorMarks_.cbegin(), samePlace))
         return;
-    errorCursor = QTextCursor(block);
-    errorMarks = marks;
+    errorCursor_ = QTextCursor(block);
+    errorMarks_ = marks;
     updateExtraSelections();
     viewport()->update();
-    gutter->update();
+    gutter_->update();
 }
 
 void CodeEditor::clearErrorMark() {
-    if (errorCursor.isNull() && errorMarks.isEmpty())
+    if (errorCursor_.isNull() && errorMarks_.isEmpty())
         return;
-    errorCursor = QTextCursor();
-    errorMarks.clear();
+    errorCursor_ = QTextCursor();
+    errorMarks_.clear();
     updateExtraSelections();
     viewport()->update();
-    gutter->update();
+    gutter_->update();
 }
 
-int CodeEditor::errorLine() const { return errorCursor.isNull() ? 0 : errorCursor.blockNumber() + 1; }
+int CodeEditor::errorLine() const { return errorCursor_.isNull() ? 0 : errorCursor_.blockNumber() + 1; }
 
 void CodeEditor::goToPosition(int line, int column) {
     setTextCursor(cursorAt(line, column));
@@ -346,26 +346,26 @@ void CodeEditor::goToPosition(int line, int column) {
 }
 
 // Error marks first, then the bracket marks over them.
-void CodeEditor::updateExtraSelections() { setExtraSelections(errorMarks + bracketMarks); }
+void CodeEditor::updateExtraSelections() { setExtraSelections(errorMarks_ + bracketMarks_); }
 
 void CodeEditor::updateBracketMarks() {
     // A typed character moves the caret and changes the text: both signals
     // come, and the second finds nothing new to scan.
-    const BracketState state{document(), textChanges, textCursor().position(), textSyntax};
-    if (state == lastBracketState)
+    const BracketState state{document(), textChanges_, textCursor().position(), textSyntax_};
+    if (state == lastBracketState_)
         return;
-    lastBracketState = state;
+    lastBracketState_ = state;
     QList<QTextEdit::ExtraSelection> marks;
     const BracketMatcher::Match match =
-        BracketMatcher(textSyntax).at(currentText(), textCursor().position());
+        BracketMatcher(textSyntax_).at(currentText(), textCursor().position());
     const auto mark = [this, &marks](int position, bool matched) {
         QTextEdit::ExtraSelection selection;
         selection.cursor = QTextCursor(document());
         selection.cursor.setPosition(position);
         selection.cursor.setPosition(position + 1, QTextCursor::KeepAnchor);
-        selection.format.setBackground(matched ? scheme.bracketMatchBackground : scheme.bracketMismatchBackground);
+        selection.format.setBackground(matched ? scheme_.bracketMatchBackground : scheme_.bracketMismatchBackground);
         if (!matched)
-            selection.format.setForeground(scheme.bracketMismatch);
+            selection.format.setForeground(scheme_.bracketMismatch);
         marks.append(selection);
     };
     if (match.bracket >= 0) {
@@ -373,33 +373,33 @@ void CodeEditor::updateBracketMarks() {
         if (match.partner >= 0)
             mark(match.partner, true);
     }
-    if (marks.isEmpty() && bracketMarks.isEmpty())
+    if (marks.isEmpty() && bracketMarks_.isEmpty())
         return;
-    bracketMarks = marks;
+    bracketMarks_ = marks;
     updateExtraSelections();
 }
 
 void CodeEditor::setSyntax(Syntax value) {
-    textSyntax = value;
+    textSyntax_ = value;
     updateBracketMarks();  // the state includes the syntax, so it scans again
 }
 
 void CodeEditor::setHighlightedSyntax(Syntax value) {
     setSyntax(value);
-    if (highlighter)
-        highlighter->setSyntax(value);
+    if (highlighter_)
+        highlighter_->setSyntax(value);
     else
-        highlighter = new ScssHighlighter(document(), value, scheme);
+        highlighter_ = new ScssHighlighter(document(), value, scheme_);
 }
 
 void CodeEditor::setTabStopCharacters(int characters) {
-    tabStopCharacters = characters;
+    tabStopCharacters_ = characters;
     updateTabStops();
 }
 
 void CodeEditor::updateTabStops() {
-    if (tabStopCharacters > 0)
-        setTabStopDistance(tabStopCharacters * QFontMetricsF(font()).horizontalAdvance(u' '));
+    if (tabStopCharacters_ > 0)
+        setTabStopDistance(tabStopCharacters_ * QFontMetricsF(font()).horizontalAdvance(u' '));
 }
 
 namespace {
@@ -410,28 +410,28 @@ constexpr int LargestZoomedPoints = 72;
 }  // namespace
 
 void CodeEditor::zoomBy(int steps) {
-    if (zoom == 0)
-        zoomBase = font();
-    const qreal points = zoomBase.pointSizeF() > 0 ? zoomBase.pointSizeF() : zoomBase.pixelSize() * 0.75;
+    if (zoom_ == 0)
+        zoomBase_ = font();
+    const qreal points = zoomBase_.pointSizeF() > 0 ? zoomBase_.pointSizeF() : zoomBase_.pixelSize() * 0.75;
     const int smallest = qMin(0, int(std::ceil(SmallestZoomedPoints - points)));
     const int largest = qMax(0, int(std::floor(LargestZoomedPoints - points)));
-    setZoom(qBound(smallest, zoom + steps, largest));
+    setZoom(qBound(smallest, zoom_ + steps, largest));
 }
 
 void CodeEditor::resetZoom() { setZoom(0); }
 
 void CodeEditor::setZoom(int level) {
-    if (level == zoom)
+    if (level == zoom_)
         return;
-    QFont zoomed = zoomBase;
-    if (zoomBase.pointSizeF() > 0)
-        zoomed.setPointSizeF(zoomBase.pointSizeF() + level);
+    QFont zoomed = zoomBase_;
+    if (zoomBase_.pointSizeF() > 0)
+        zoomed.setPointSizeF(zoomBase_.pointSizeF() + level);
     else
-        zoomed.setPixelSize(qMax(1, zoomBase.pixelSize() + qRound(level * 4 / 3.0)));
-    zooming = true;
-    setFont(level == 0 ? zoomBase : zoomed);
-    zooming = false;
-    zoom = level;
+        zoomed.setPixelSize(qMax(1, zoomBase_.pixelSize() + qRound(level * 4 / 3.0)));
+    zooming_ = true;
+    setFont(level == 0 ? zoomBase_ : zoomed);
+    zooming_ = false;
+    zoom_ = level;
 }
 
 void CodeEditor::keyPressEvent(QKeyEvent* event) {
@@ -470,7 +470,7 @@ bool CodeEditor::handleCommandKey(QKeyEvent* event) {
     if (modifiers == Qt::ControlModifier) {
         switch (key) {
         case Qt::Key_Slash:
-            if (textSyntax == Syntax::Scss)
+            if (textSyntax_ == Syntax::Scss)
                 EditingCommands::toggleLineComment(*this, QStringLiteral("//"));
             return true;
         case Qt::Key_BracketRight:
@@ -498,9 +498,9 @@ void CodeEditor::wheelEvent(QWheelEvent* event) {
         QPlainTextEdit::wheelEvent(event);
         return;
     }
-    wheelDelta += event->angleDelta().y();
-    const int steps = wheelDelta / QWheelEvent::DefaultDeltasPerStep;
-    wheelDelta -= steps * QWheelEvent::DefaultDeltasPerStep;
+    wheelDelta_ += event->angleDelta().y();
+    const int steps = wheelDelta_ / QWheelEvent::DefaultDeltasPerStep;
+    wheelDelta_ -= steps * QWheelEvent::DefaultDeltasPerStep;
     if (steps != 0)
         zoomBy(steps);
     event->accept();
@@ -509,21 +509,21 @@ void CodeEditor::wheelEvent(QWheelEvent* event) {
 // The error line's background under every visual row of the line, wrapped
 // rows included; the text is drawn over it, and the warnings over that.
 void CodeEditor::paintEvent(QPaintEvent* event) {
-    if (!errorCursor.isNull()) {
-        const QTextBlock block = errorCursor.block();
+    if (!errorCursor_.isNull()) {
+        const QTextBlock block = errorCursor_.block();
         if (block.isValid() && block.isVisible()) {
             QRectF rows = blockBoundingGeometry(block).translated(contentOffset());
             rows.setLeft(0);
             rows.setRight(viewport()->width());
             QPainter painter(viewport());
-            painter.fillRect(rows.intersected(QRectF(event->rect())), scheme.errorLineBackground);
+            painter.fillRect(rows.intersected(QRectF(event->rect())), scheme_.errorLineBackground);
         }
     }
     QPlainTextEdit::paintEvent(event);
     // Warnings are drawn over the text, after the end of their lines.
-    if (!warnings.isEmpty()) {
+    if (!warnings_.isEmpty()) {
         QPainter painter(viewport());
-        warnings.paint(painter, event->rect());
+        warnings_.paint(painter, event->rect());
     }
 }
 
@@ -553,28 +553,28 @@ void CodeEditor::goToLine() {
 
 void CodeEditor::showOutput(const QString& text) {
     if (text.isEmpty()) {
-        if (!document()->isEmpty() && !holdingPlace) {
+        if (!document()->isEmpty() && !holdingPlace_) {
             const QTextCursor caret = textCursor();
-            heldPlace = {currentText(), caret.anchor(), caret.position(), verticalScrollBar()->value(),
+            heldPlace_ = {currentText(), caret.anchor(), caret.position(), verticalScrollBar()->value(),
                          horizontalScrollBar()->value()};
-            holdingPlace = true;
+            holdingPlace_ = true;
         }
         replaceChangedText(text);
         return;
     }
-    if (holdingPlace) {
+    if (holdingPlace_) {
         // Back to what was shown before the view was emptied, then on from there.
-        holdingPlace = false;
+        holdingPlace_ = false;
         if (document()->isEmpty()) {
-            replaceChangedText(heldPlace.text);
+            replaceChangedText(heldPlace_.text);
             QTextCursor caret(document());
-            caret.setPosition(heldPlace.anchor);
-            caret.setPosition(heldPlace.position, QTextCursor::KeepAnchor);
+            caret.setPosition(heldPlace_.anchor);
+            caret.setPosition(heldPlace_.position, QTextCursor::KeepAnchor);
             setTextCursor(caret);
-            verticalScrollBar()->setValue(heldPlace.verticalScroll);
-            horizontalScrollBar()->setValue(heldPlace.horizontalScroll);
+            verticalScrollBar()->setValue(heldPlace_.verticalScroll);
+            horizontalScrollBar()->setValue(heldPlace_.horizontalScroll);
         }
-        heldPlace = Place();
+        heldPlace_ = Place();
     }
     replaceKeepingSelection(text);
 }

@@ -35,7 +35,7 @@ class CodeEditor : public QPlainTextEdit {
 public:
     explicit CodeEditor(QWidget* parent = nullptr, const SyntaxColors& colors = SyntaxColors());
 
-    const SyntaxColors& colors() const { return scheme; }
+    const SyntaxColors& colors() const { return scheme_; }
 
     // Marks line `line` with a background and the character at `column` with a
     // wavy underline (both 1-based, column in UTF-16 units of that line). A
@@ -69,8 +69,8 @@ public:
     void clearWarnings() { setWarnings({}); }
     // The lines that show warnings (1-based, ascending, as they stand after
     // later edits), and the full texts shown at one of them.
-    QList<int> warningLines() const { return warnings.lineNumbers(); }
-    QStringList warningsAt(int line) const { return warnings.textsAt(line - 1); }
+    QList<int> warningLines() const { return warnings_.lineNumbers(); }
+    QStringList warningsAt(int line) const { return warnings_.textsAt(line - 1); }
 
     // The text as documentText() reads it ('\n' for every line break), kept
     // up to date edit by edit instead of being read whole each time.
@@ -95,7 +95,7 @@ public:
 
     // How the text reads, for its brackets and comment keys. Scss by default.
     void setSyntax(Syntax value);
-    Syntax syntax() const { return textSyntax; }
+    Syntax syntax() const { return textSyntax_; }
     // setSyntax, and colours the text as that syntax with the editor's colours.
     // Best called while the document is still empty, so that no whole-document
     // colouring pass runs later.
@@ -140,19 +140,19 @@ private:
     // replaceChangedText, then the selection put right (see showOutput).
     void replaceKeepingSelection(const QString& text);
 
-    SyntaxColors scheme;
-    LineNumberGutter* gutter = nullptr;
-    ScssHighlighter* highlighter = nullptr;  // the document's, once setHighlightedSyntax() made it
-    int currentLine = 0;  // the caret's line (0-based) that the gutter shows
-    QTextCursor errorCursor;  // at the marked line's start; null when none
-    QList<QTextEdit::ExtraSelection> errorMarks;
-    QList<QTextEdit::ExtraSelection> bracketMarks;
-    Syntax textSyntax = Syntax::Scss;
-    int tabStopCharacters = 0;  // 0: the tab stop distance is the caller's
-    int zoom = 0;
-    bool zooming = false;  // the font change under way is a zoom step
-    QFont zoomBase;        // the caller's font, while zoomed
-    int wheelDelta = 0;    // Ctrl+wheel rotation not yet turned into a step
+    SyntaxColors scheme_;
+    LineNumberGutter* gutter_ = nullptr;
+    ScssHighlighter* highlighter_ = nullptr;  // the document's, once setHighlightedSyntax() made it
+    int currentLine_ = 0;  // the caret's line (0-based) that the gutter shows
+    QTextCursor errorCursor_;  // at the marked line's start; null when none
+    QList<QTextEdit::ExtraSelection> errorMarks_;
+    QList<QTextEdit::ExtraSelection> bracketMarks_;
+    Syntax textSyntax_ = Syntax::Scss;
+    int tabStopCharacters_ = 0;  // 0: the tab stop distance is the caller's
+    int zoom_ = 0;
+    bool zooming_ = false;  // the font change under way is a zoom step
+    QFont zoomBase_;        // the caller's font, while zoomed
+    int wheelDelta_ = 0;    // Ctrl+wheel rotation not yet turned into a step
 
     // What the view showed before its text was emptied, while it stays empty.
     struct Place {
@@ -162,9 +162,9 @@ private:
         int verticalScroll = 0;
         int horizontalScroll = 0;
     };
-    bool holdingPlace = false;
-    Place heldPlace;
-    WarningMarks warnings{this};
+    bool holdingPlace_ = false;
+    Place heldPlace_;
+    WarningMarks warnings_{this};
 
     // What the bracket marks were last computed for.
     struct BracketState {
@@ -177,18 +177,18 @@ private:
                    syntax == o.syntax;
         }
     };
-    quint64 textChanges = 0;
-    BracketState lastBracketState;
+    quint64 textChanges_ = 0;
+    BracketState lastBracketState_;
 
-    // currentText()'s copy of the text of cachedDocument, valid until an edit
+    // currentText()'s copy of the text of cachedDocument_, valid until an edit
     // it could not follow.
     void followEdit(const QTextDocument* document, int position, int charsRemoved, int charsAdded);
-    mutable QString cachedText;
-    mutable QPointer<const QTextDocument> cachedDocument;
-    mutable QMetaObject::Connection cachedEdits;
-    mutable bool cachedTextValid = false;
+    mutable QString cachedText_;
+    mutable QPointer<const QTextDocument> cachedDocument_;
+    mutable QMetaObject::Connection cachedEdits_;
+    mutable bool cachedTextValid_ = false;
     // While replaceChangedText() edits: the text it is placing.
-    const QString* placing = nullptr;
+    const QString* placing_ = nullptr;
 };
 
 }  // namespace pelorin

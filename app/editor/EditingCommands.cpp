@@ -65,29 +65,29 @@ void replaceAt(QTextCursor& cursor, int from, int length, const QString& text) {
 // after an edit inserted text at that very place, so it still covers whole lines.
 class LineStartKeeper {
 public:
-    explicit LineStartKeeper(QPlainTextEdit& editor) : editor(editor) {
+    explicit LineStartKeeper(QPlainTextEdit& editor) : editor_(editor) {
         const QTextCursor cursor = editor.textCursor();
-        first = editor.document()->findBlock(cursor.selectionStart());
-        active = cursor.hasSelection() && cursor.selectionStart() == first.position();
+        first_ = editor.document()->findBlock(cursor.selectionStart());
+        active_ = cursor.hasSelection() && cursor.selectionStart() == first_.position();
     }
     ~LineStartKeeper() {
-        QTextCursor cursor = editor.textCursor();
-        if (!active || !cursor.hasSelection() || cursor.selectionStart() == first.position())
+        QTextCursor cursor = editor_.textCursor();
+        if (!active_ || !cursor.hasSelection() || cursor.selectionStart() == first_.position())
             return;
         const bool forward = cursor.anchor() <= cursor.position();
-        const int start = first.position();
+        const int start = first_.position();
         const int end = cursor.selectionEnd();
         cursor.setPosition(forward ? start : end);
         cursor.setPosition(forward ? end : start, QTextCursor::KeepAnchor);
-        editor.setTextCursor(cursor);
+        editor_.setTextCursor(cursor);
     }
     LineStartKeeper(const LineStartKeeper&) = delete;
     LineStartKeeper& operator=(const LineStartKeeper&) = delete;
 
 private:
-    QPlainTextEdit& editor;
-    QTextBlock first;
-    bool active = false;
+    QPlainTextEdit& editor_;
+    QTextBlock first_;
+    bool active_ = false;
 };
 
 }  // namespace

@@ -49,7 +49,7 @@ QToolButton* toolButton(const char* name, const QString& text, const QString& ac
 
 }  // namespace
 
-FindBar::FindBar(CodeEditor* editor, QWidget* pane) : QFrame(pane), editor(editor), pane(pane) {
+FindBar::FindBar(CodeEditor* editor, QWidget* pane) : QFrame(pane), editor_(editor), pane_(pane) {
     InitializeComponent();
     editor->installEventFilter(this);
     connect(editor->document(), &QTextDocument::contentsChanged, this, [this] {
@@ -139,18 +139,18 @@ void FindBar::InitializeComponent() {
     connect(closeButton, &QToolButton::clicked, this, &FindBar::closeBar);
     connect(replaceButton, &QToolButton::clicked, this, &FindBar::replaceCurrent);
     connect(replaceAllButton, &QToolButton::clicked, this, &FindBar::replaceAll);
-    pane->installEventFilter(this);
+    pane_->installEventFilter(this);
     findField->installEventFilter(this);
     replaceField->installEventFilter(this);
 }
 
 void FindBar::openFind() { open(false); }
 
-void FindBar::openReplace() { open(!editor->isReadOnly()); }
+void FindBar::openReplace() { open(!editor_->isReadOnly()); }
 
 void FindBar::open(bool withReplace) {
-    const QTextCursor selection = editor->textCursor();
-    origin = selection.selectionStart();
+    const QTextCursor selection = editor_->textCursor();
+    origin_ = selection.selectionStart();
     const QString selected = selection.selectedText();
     replaceRow->setVisible(withReplace);
     adjustSize();
@@ -171,75 +171,75 @@ void FindBar::open(bool withReplace) {
 
 void FindBar::closeBar() {
     hide();
-    editor->setFocus(Qt::OtherFocusReason);
+    editor_->setFocus(Qt::OtherFocusReason);
 }
 
 bool FindBar::caseSensitive() const { return matchCaseButton->isChecked(); }
 
 void FindBar::collectMatches() {
-    matches.clear();
+    matches_.clear();
     const QString query = findField->text();
     if (query.isEmpty())
         return;
-    const QString& text = editor->currentText();
+    const QString& text = editor_->currentText();
     const Qt::CaseSensitivity sensitivity = caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive;
     for (qsizetype at = text.indexOf(query, 0, sensitivity); at >= 0;
          at = text.indexOf(query, at + query.size(), sensitivity))
-        matches.append(int(at));
+        matches_.append(int(at));
 }
 
 void FindBar::search() {
     collectMatches();
-    current = -1;
-    if (!matches.isEmpty()) {
-        current = 0;
-        for (int i = 0; i < matches.size(); ++i) {
-            if (matches.at(i) >= origin) {
-                current = i;
+    current_ = -1;
+    if (!matches_.isEmpty()) {
+        current_ = 0;
+        for (int i = 0; i < matches_.size(); ++i) {
+            if (matches_.at(i) >= origin_) {
+                current_ = i;
                 break;
             }
         }
-        select(current);
+        select(current_);
     }
     updateResult();
 }
 
 void FindBar::refreshMatches() {
     collectMatches();
-    current = selectedMatch();
+    current_ = selectedMatch();
     updateResult();
 }
 
 int FindBar::selectedMatch() const {
-    const QTextCursor selection = editor->textCursor();
+    const QTextCursor selection = editor_->textCursor();
     const int length = int(findField->text().size());
     if (!selection.hasSelection() || selection.selectionEnd() - selection.selectionStart() != length)
         return -1;
-    const int index = int(matches.indexOf(selection.selectionStart()));
+    const int index = int(matches_.indexOf(selection.selectionStart()));
     return index;
 }
 
 void FindBar::select(int index) {
-    current = index;
-    QTextCursor cursor(editor->document());
-    cursor.setPosition(matches.at(index));
-    cursor.setPosition(matches.at(index) + int(findField->text().size()), QTextCursor::KeepAnchor);
-    editor->setTextCursor(cursor);
-    origin = matches.at(index);
+    current_ = index;
+    QTextCursor cursor(editor_->document());
+    cursor.setPosition(matches_.at(index));
+    cursor.setPosition(matches_.at(index) + int(findField->text().size()), QTextCursor::KeepAnchor);
+    editor_->setTextCursor(cursor);
+    origin_ = matches_.at(index);
 }
 
 void FindBar::findNext() {
-    if (matches.isEmpty())
+    if (matches_.isEmpty())
         return;
     int index = selectedMatch();
     if (index >= 0) {
-        index = (index + 1) % int(matches.size());
+        index = (index + 1) % int(matches_.size());
     } else {
         // The first match after the caret, wrapping.
-        const int caret = editor->textCursor().selectionEnd();
+        const int caret = editor_->textCursor().selectionEnd();
         index = 0;
-        for (int i = 0; i < matches.size(); ++i) {
-            if (matches.at(i) >= caret) {
+        for (int i = 0; i < matches_.size(); ++i) {
+            if (matches_.at(i) >= caret) {
                 index = i;
                 break;
             }
@@ -250,16 +250,16 @@ void FindBar::findNext() {
 }
 
 void FindBar::findPrevious() {
-    if (matches.isEmpty())
+    if (matches_.isEmpty())
         return;
     int index = selectedMatch();
     if (index >= 0) {
-        index = (index - 1 + int(matches.size())) % int(matches.size());
+        index = (index - 1 + int(matches_.size())) % int(matches_.size());
     } else {
-        const int caret = editor->textCursor().selectionStart();
-        index = int(matches.size()) - 1;
-        for (int i = int(matches.size()) - 1; i >= 0; --i) {
-            if (matches.at(i) < caret) {
+        const int caret = editor_->textCursor().selectionStart();
+        index = int(matches_.size()) - 1;
+        for (int i = int(matches_.size()) - 1; i >= 0; --i) {
+            if (matches_.at(i) < caret) {
                 index = i;
                 break;
             }
@@ -270,18 +270,18 @@ void FindBar::findPrevious() {
 }
 
 void FindBar::replaceCurrent() {
-    if (editor->isReadOnly() || matches.isEmpty())
+    if (editor_->isReadOnly() || matches_.isEmpty())
         return;
     const int index = selectedMatch();
     if (index < 0) {
         findNext();
         return;
     }
-    QTextCursor cursor = editor->textCursor();
+    QTextCursor cursor = editor_->textCursor();
     cursor.insertText(replaceField->text());
-    editor->setTextCursor(cursor);
+    editor_->setTextCursor(cursor);
     // The text changed, so the matches were counted again; go on after the replacement.
-    if (matches.isEmpty()) {
+    if (matches_.isEmpty()) {
         updateResult();
         return;
     }
@@ -289,12 +289,12 @@ void FindBar::replaceCurrent() {
 }
 
 void FindBar::replaceAll() {
-    if (editor->isReadOnly() || matches.isEmpty())
+    if (editor_->isReadOnly() || matches_.isEmpty())
         return;
-    const QList<int> targets = matches;
+    const QList<int> targets = matches_;
     const int length = int(findField->text().size());
     const QString replacement = replaceField->text();
-    QTextCursor cursor(editor->document());
+    QTextCursor cursor(editor_->document());
     cursor.beginEditBlock();
     // From the last to the first, so the positions still to come stay valid.
     for (auto it = targets.crbegin(); it != targets.crend(); ++it) {
@@ -303,21 +303,21 @@ void FindBar::replaceAll() {
         cursor.insertText(replacement);
     }
     cursor.endEditBlock();
-    editor->setTextCursor(cursor);
+    editor_->setTextCursor(cursor);
 }
 
 void FindBar::updateResult() {
     if (findField->text().isEmpty())
         resultLabel->clear();
-    else if (matches.isEmpty())
+    else if (matches_.isEmpty())
         resultLabel->setText("No results");
-    else if (current >= 0)
-        resultLabel->setText(QString("%1 of %2").arg(current + 1).arg(matches.size()));
+    else if (current_ >= 0)
+        resultLabel->setText(QString("%1 of %2").arg(current_ + 1).arg(matches_.size()));
     else
-        resultLabel->setText(QString("? of %1").arg(matches.size()));
+        resultLabel->setText(QString("? of %1").arg(matches_.size()));
     // Read by its text; named even before anything was searched.
     resultLabel->setAccessibleName(resultLabel->text().isEmpty() ? QString("Search results") : resultLabel->text());
-    const bool any = !matches.isEmpty();
+    const bool any = !matches_.isEmpty();
     previousButton->setEnabled(any);
     nextButton->setEnabled(any);
     replaceButton->setEnabled(any);
@@ -326,19 +326,19 @@ void FindBar::updateResult() {
 
 // Over the top right of the editor's text, clear of its scroll bar.
 void FindBar::place() {
-    const QRect area = editor->geometry();
-    const QScrollBar* bar = editor->verticalScrollBar();
+    const QRect area = editor_->geometry();
+    const QScrollBar* bar = editor_->verticalScrollBar();
     const int scrollBar = bar->isVisible() ? bar->width() : 0;
     move(qMax(area.left(), area.right() + 1 - scrollBar - width()), area.top());
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize && watched == pane) {
+    if (event->type() == QEvent::Resize && watched == pane_) {
         if (isVisible())
             place();
     } else if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (watched == editor && handleKey(key, false))
+        if (watched == editor_ && handleKey(key, false))
             return true;
         if ((watched == findField || watched == replaceField) && handleReturn(key, watched == replaceField))
             return true;

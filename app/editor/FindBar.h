@@ -59,11 +59,11 @@ private:
     int selectedMatch() const;
     bool caseSensitive() const;
 
-    CodeEditor* editor;
-    QWidget* pane;
-    QList<int> matches;  // where each match starts, in order
-    int current = -1;    // the selected match, -1 when none
-    int origin = 0;      // where the search as you type starts
+    CodeEditor* editor_;
+    QWidget* pane_;
+    QList<int> matches_;  // where each match starts, in order
+    int current_ = -1;    // the selected match, -1 when none
+    int origin_ = 0;      // where the search as you type starts
 
     QLineEdit* findField = nullptr;
     QLabel* resultLabel = nullptr;

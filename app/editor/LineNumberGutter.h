@@ -33,7 +33,7 @@ private:
     // The 0-based number of the visible block at height y, or -1.
     int blockAt(int y) const;
 
-    CodeEditor* editor;
+    CodeEditor* editor_;
 };
 
 }  // namespace pelorin

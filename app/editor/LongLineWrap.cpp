@@ -9,7 +9,7 @@
 
 namespace pelorin {
 
-LongLineWrap::LongLineWrap(QPlainTextEdit* editor) : QObject(editor), editor(editor) {
+LongLineWrap::LongLineWrap(QPlainTextEdit* editor) : QObject(editor), editor_(editor) {
     // Emitted before the document lays out the change, so a long line is
     // never laid out with the slow mode.
     connect(editor->document(), &QTextDocument::contentsChange, this, &LongLineWrap::contentsChanged);
@@ -18,7 +18,7 @@ LongLineWrap::LongLineWrap(QPlainTextEdit* editor) : QObject(editor), editor(edi
 }
 
 bool LongLineWrap::anyLongLine(int from, int to) const {
-    const QTextDocument* document = editor->document();
+    const QTextDocument* document = editor_->document();
     for (QTextBlock block = document->findBlock(from); block.isValid() && block.position() <= to;
          block = block.next()) {
         if (isLongLine(block.length() - 1))  // its length counts the line break
@@ -30,19 +30,19 @@ bool LongLineWrap::anyLongLine(int from, int to) const {
 void LongLineWrap::contentsChanged(int position, int removed, int added) {
     if (anyLongLine(position, position + added)) {
         setActive(true);
-    } else if (active && removed > 0) {
+    } else if (active_ && removed > 0) {
         // The long line may have gone with the removed text.
-        setActive(anyLongLine(0, editor->document()->characterCount()));
+        setActive(anyLongLine(0, editor_->document()->characterCount()));
     }
 }
 
 void LongLineWrap::setActive(bool on) {
-    QTextDocument* document = editor->document();
+    QTextDocument* document = editor_->document();
     QTextOption option = document->defaultTextOption();
-    const QTextOption::WrapMode wanted = on ? QTextOption::WrapAnywhere : editor->wordWrapMode();
-    active = on;
-    if (editor->wordWrapMode() != QTextOption::WrapAtWordBoundaryOrAnywhere ||
-        editor->lineWrapMode() == QPlainTextEdit::NoWrap || option.wrapMode() == wanted)
+    const QTextOption::WrapMode wanted = on ? QTextOption::WrapAnywhere : editor_->wordWrapMode();
+    active_ = on;
+    if (editor_->wordWrapMode() != QTextOption::WrapAtWordBoundaryOrAnywhere ||
+        editor_->lineWrapMode() == QPlainTextEdit::NoWrap || option.wrapMode() == wanted)
         return;
     option.setWrapMode(wanted);
     document->setDefaultTextOption(option);
@@ -50,7 +50,7 @@ void LongLineWrap::setActive(bool on) {
     // same) is laid out about a third faster without it. Only while a long
     // line is shown; the editor's own font comes back with word wrap, and a
     // font the editor is given meanwhile replaces this one.
-    QFont font = editor->font();
+    QFont font = editor_->font();
     if (on)
         font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::PreferNoShaping));
     document->setDefaultFont(font);

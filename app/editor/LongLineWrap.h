@@ -26,8 +26,8 @@ private:
     bool anyLongLine(int from, int to) const;
     void setActive(bool on);
 
-    QPlainTextEdit* editor;
-    bool active = false;
+    QPlainTextEdit* editor_;
+    bool active_ = false;
 };
 
 }  // namespace pelorin

@@ -15,31 +15,31 @@ constexpr int MostBlocksRepaintedOneByOne = 200;
 
 PlainTextLayout::PlainTextLayout(QTextDocument* document, VisibleBlocks visibleBlocks)
     : QPlainTextDocumentLayout(document),
-      visibleBlocks(std::move(visibleBlocks)),
-      blocks(document->blockCount()),
-      lines(document->lineCount()) {
+      visibleBlocks_(std::move(visibleBlocks)),
+      blocks_(document->blockCount()),
+      lines_(document->lineCount()) {
     connect(this, &QAbstractTextDocumentLayout::documentSizeChanged, this,
-            [this] { lines = this->document()->lineCount(); });
+            [this] { lines_ = this->document()->lineCount(); });
 }
 
 void PlainTextLayout::documentChanged(int from, int charsRemoved, int charsAdded) {
     QTextDocument* const doc = document();
-    const int blocksBefore = blocks;
-    const int linesBefore = lines;
-    blocks = doc->blockCount();
+    const int blocksBefore = blocks_;
+    const int linesBefore = lines_;
+    blocks_ = doc->blockCount();
     // The blocks that hold what the edit put there (a highlighter's new
     // formats count as added text). The base class lays out a few more again,
     // by adding the removed length to the range: their text did not change.
     const QTextBlock first = doc->findBlock(from);
     const QTextBlock last = doc->findBlock(from + qMax(charsAdded, 1) - 1);
-    if (blocks != blocksBefore || !first.isValid() || !last.isValid() ||
+    if (blocks_ != blocksBefore || !first.isValid() || !last.isValid() ||
         last.blockNumber() - first.blockNumber() >= MostBlocksRepaintedOneByOne) {
         QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
-        lines = doc->lineCount();
+        lines_ = doc->lineCount();
         return;
     }
     const QSizeF size = documentSize();
-    const auto [top, bottom] = visibleBlocks();
+    const auto [top, bottom] = visibleBlocks_();
     // A plain text view is anchored at its top block: blocks above or below what it
     // shows move nothing on screen, whatever their heights now.
     const bool offScreen = top < 0 || last.blockNumber() < top || first.blockNumber() > bottom;
@@ -53,13 +53,13 @@ void PlainTextLayout::documentChanged(int from, int charsRemoved, int charsAdded
                 break;
         }
     }
-    lines = doc->lineCount();
+    lines_ = doc->lineCount();
     const QSizeF now = documentSize();
     if (now != size)
         emit documentSizeChanged(now);
     if (offScreen)
         return;
-    if (lines != linesBefore) {
+    if (lines_ != linesBefore) {
         // The touched blocks grew or shrank: everything below them moved.
         emit update(QRectF(0., -doc->documentMargin(), 1000000000., 1000000000.));
         return;

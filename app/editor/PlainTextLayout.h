@@ -28,11 +28,11 @@ protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
 private:
-    VisibleBlocks visibleBlocks;
-    int blocks;  // the block count after the last change
+    VisibleBlocks visibleBlocks_;
+    int blocks_;  // the block count after the last change
     // The document's line count as last reported: laying out a block lazily
     // (when it is painted) reports a changed count through documentSizeChanged.
-    int lines;
+    int lines_;
 };
 
 }  // namespace pelorin

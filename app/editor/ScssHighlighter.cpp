@@ -97,15 +97,15 @@ int stringEnd(QStringView line, int i, bool interpolations, Inner&& inner) {
 }  // namespace
 
 ScssHighlighter::ScssHighlighter(QTextDocument* document, Syntax syntax, const SyntaxColors& colors)
-    : QSyntaxHighlighter(document), highlightSyntax(syntax) {
+    : QSyntaxHighlighter(document), highlightSyntax_(syntax) {
     for (std::size_t token = 0; token < TokenCount; ++token)
-        formats[token].setForeground(colors.tokens[token].color);
+        formats_[token].setForeground(colors.tokens[token].color);
 }
 
 void ScssHighlighter::setSyntax(Syntax value) {
-    if (highlightSyntax == value)
+    if (highlightSyntax_ == value)
         return;
-    highlightSyntax = value;
+    highlightSyntax_ = value;
     rehighlight();
 }
 

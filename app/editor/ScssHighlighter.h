@@ -35,7 +35,7 @@ public:
     explicit ScssHighlighter(QTextDocument* document, Syntax syntax = Syntax::Scss,
                              const SyntaxColors& colors = SyntaxColors());
 
-    Syntax syntax() const { return highlightSyntax; }
+    Syntax syntax() const { return highlightSyntax_; }
     // Reads the text as another syntax from now on, and colours it again.
     void setSyntax(Syntax value);
 
@@ -73,12 +73,12 @@ private:
     // interpolation inside it distinct.
     void name(QStringView line, int from, int to, Token token);
 
-    void colour(int from, int to, Token token) { setFormat(from, to - from, formats[std::size_t(token)]); }
-    bool isScss() const { return highlightSyntax == Syntax::Scss; }
+    void colour(int from, int to, Token token) { setFormat(from, to - from, formats_[std::size_t(token)]); }
+    bool isScss() const { return highlightSyntax_ == Syntax::Scss; }
 
-    Syntax highlightSyntax;
+    Syntax highlightSyntax_;
     // Indexed by Token.
-    std::array<QTextCharFormat, TokenCount> formats;
+    std::array<QTextCharFormat, TokenCount> formats_;
 };
 
 }  // namespace pelorin

@@ -18,34 +18,34 @@ const QString Separator = QStringLiteral("  \u00b7  ");
 
 }  // namespace
 
-WarningMarks::WarningMarks(CodeEditor* editor) : editor(editor) {}
+WarningMarks::WarningMarks(CodeEditor* editor) : editor_(editor) {}
 
 bool WarningMarks::set(const QList<EditorWarning>& warnings) {
-    QTextDocument* document = editor->document();
+    QTextDocument* document = editor_->document();
     QMap<int, QStringList> byBlock;
     for (const EditorWarning& warning : warnings) {
         const int line = warning.line >= 1 && warning.line <= document->blockCount() ? warning.line : 1;
         byBlock[line - 1].append(warning.text);
     }
 
-    bool same = byBlock.size() == lines.size();
+    bool same = byBlock.size() == lines_.size();
     auto wanted = byBlock.cbegin();
-    for (qsizetype i = 0; same && i < lines.size(); ++i, ++wanted)
-        same = lines.at(i).anchor.blockNumber() == wanted.key() && lines.at(i).texts == wanted.value();
+    for (qsizetype i = 0; same && i < lines_.size(); ++i, ++wanted)
+        same = lines_.at(i).anchor.blockNumber() == wanted.key() && lines_.at(i).texts == wanted.value();
     if (same)
         return false;
 
-    lines.clear();
-    lines.reserve(byBlock.size());
+    lines_.clear();
+    lines_.reserve(byBlock.size());
     for (auto it = byBlock.cbegin(); it != byBlock.cend(); ++it)
-        lines.append({QTextCursor(document->findBlockByNumber(it.key())), it.value(), inlineText(it.value())});
+        lines_.append({QTextCursor(document->findBlockByNumber(it.key())), it.value(), inlineText(it.value())});
     return true;
 }
 
 QList<int> WarningMarks::lineNumbers() const {
     QList<int> numbers;
-    numbers.reserve(lines.size());
-    for (const Line& line : lines)
+    numbers.reserve(lines_.size());
+    for (const Line& line : lines_)
         numbers.append(line.anchor.blockNumber() + 1);
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
@@ -55,7 +55,7 @@ QList<int> WarningMarks::lineNumbers() const {
 QStringList WarningMarks::textsAt(int blockNumber) const {
     // Lines merged by an edit keep all their warnings, in line order.
     QStringList texts;
-    for (const Line& line : lines) {
+    for (const Line& line : lines_) {
         if (line.anchor.blockNumber() == blockNumber)
             texts += line.texts;
     }
@@ -71,20 +71,20 @@ QString WarningMarks::inlineText(const QStringList& texts) {
 }
 
 void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
-    if (lines.isEmpty())
+    if (lines_.isEmpty())
         return;
-    const QFontMetricsF metrics(editor->font());
+    const QFontMetricsF metrics(editor_->font());
     const qreal gap = metrics.horizontalAdvance(QStringLiteral("    "));
-    const qreal right = editor->viewport()->width() - metrics.horizontalAdvance(u' ');
+    const qreal right = editor_->viewport()->width() - metrics.horizontalAdvance(u' ');
     painter.save();
-    painter.setFont(editor->font());
-    painter.setPen(editor->colors().warningText);
+    painter.setFont(editor_->font());
+    painter.setPen(editor_->colors().warningText);
 
     // Only the blocks in view: each line's anchor says where its block is
     // (lines an edit merged share one).
     QMap<int, QString> shown;
-    const int first = editor->firstShownBlock().blockNumber();
-    for (const Line& line : lines) {
+    const int first = editor_->firstShownBlock().blockNumber();
+    for (const Line& line : lines_) {
         const int number = line.anchor.blockNumber();
         if (number < first)
             continue;
@@ -94,8 +94,8 @@ void WarningMarks::paint(QPainter& painter, const QRect& rect) const {
     // At most what could fit: eliding measures the whole string.
     const qsizetype fits = qsizetype(right / qMax<qreal>(1, metrics.horizontalAdvance(u'.'))) + 1;
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
-        const QTextBlock block = editor->document()->findBlockByNumber(it.key());
-        const QRectF box = editor->blockArea(block);
+        const QTextBlock block = editor_->document()->findBlockByNumber(it.key());
+        const QRectF box = editor_->blockArea(block);
         if (box.top() > rect.bottom())
             break;
         if (box.bottom() < rect.top() || !block.isVisible())

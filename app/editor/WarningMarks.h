@@ -31,7 +31,7 @@ public:
     // Replaces the warnings; a line outside the text takes them to the first
     // line. Returns whether anything shown changed.
     bool set(const QList<EditorWarning>& warnings);
-    bool isEmpty() const { return lines.isEmpty(); }
+    bool isEmpty() const { return lines_.isEmpty(); }
 
     // 1-based numbers of the lines with warnings, ascending.
     QList<int> lineNumbers() const;
@@ -52,8 +52,8 @@ private:
         QString shown;  // inlineText(texts), made once
     };
 
-    CodeEditor* editor;
-    QList<Line> lines;  // one per line, in line order when set
+    CodeEditor* editor_;
+    QList<Line> lines_;  // one per line, in line order when set
 };
 
 }  // namespace pelorin
