@@ -120,7 +120,7 @@ bool adaptMap(std::string& map, const std::string& url, const std::vector<LineSh
 
 const char* DartSassEngine::version() const { return "Dart Sass 1.108.2"; }
 
-const char* DartSassEngine::kept(std::string text) { return texts.insert(std::move(text)).first->c_str(); }
+const char* DartSassEngine::kept(std::string text) { return keptTexts_.insert(std::move(text)).first->c_str(); }
 
 bool DartSassEngine::locate(RuntimeFiles& files, std::string& problem) const {
     std::string folder;
