@@ -1,5 +1,7 @@
 #include "BracketMatcher.h"
 
+#include "SassName.h"
+
 #include <QString>
 
 #include <vector>
@@ -21,8 +23,6 @@ QChar partnerOf(QChar c) {
     default: return QChar();
     }
 }
-
-bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == u'-' || c == u'_'; }
 
 // Walks the text once from its start and reports every bracket that lies
 // outside strings and comments, in order.

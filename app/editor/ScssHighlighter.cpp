@@ -1,6 +1,7 @@
 #include "ScssHighlighter.h"
 
 #include "LongLine.h"
+#include "SassName.h"
 
 #include <algorithm>
 
@@ -15,16 +16,6 @@ bool isDigit(QChar c) {
 bool isHexDigit(QChar c) {
     const char16_t u = c.unicode();
     return isDigit(c) || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
-}
-
-// Sass identifiers: ASCII letters, '_', '-' and every non-ASCII character.
-bool isNameStart(QChar c) {
-    const char16_t u = c.unicode();
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || u == '_' || u == '-' || u >= 0x80;
-}
-
-bool isNameChar(QChar c) {
-    return isNameStart(c) || isDigit(c);
 }
 
 int size(QStringView line) {
