@@ -8,9 +8,7 @@
 #include "FindBar.h"
 #include "ElidedLabel.h"
 #include "Options.h"
-#include "ScreenPlacement.h"
 #include "ScssFileDrop.h"
-#include "ScssHighlighter.h"
 #include "DocumentText.h"
 #include "SecondsText.h"
 #include "TextPosition.h"
@@ -49,14 +47,19 @@ namespace {
 template <typename F>
 class ScopeExit {
 public:
-    explicit ScopeExit(F f) : f(f) {}
-    ~ScopeExit() { f(); }
+    explicit ScopeExit(F f) : f_(f) {}
+    ~ScopeExit() { f_(); }
     ScopeExit(const ScopeExit&) = delete;
     ScopeExit& operator=(const ScopeExit&) = delete;
 
 private:
-    F f;
+    F f_;
 };
+
+// A message line text for a failure of the window's own, set apart from the compiler's messages.
+QString errorText(const QString& text) {
+    return "ERROR : " + text;
+}
 
 QString resourceText(const QString& path) {
     QFile file(path);
@@ -109,12 +112,8 @@ void PelorinForm::InitializeComponent() {
     Beta->move(228, 14);
     addChild(TopBar, Beta);
 
-    for (QLabel* link : {ExportsFolderLabel, CopyrightLabel}) {
-        link->setContentsMargins(5, 5, 5, 5);
-        link->setFont(uiFont(8.25));
-        setForeground(link, MutedLink);
-        link->setCursor(Qt::ArrowCursor);
-    }
+    for (ChromeLabel* link : {ExportsFolderLabel, CopyrightLabel})
+        setUpLink(link);
     ExportsFolderLabel->setObjectName("ExportsFolderLabel");
     ExportsFolderLabel->setText("Open Exports Folder");
     ExportsFolderLabel->move(638, 2);
@@ -124,11 +123,8 @@ void PelorinForm::InitializeComponent() {
     CopyrightLabel->move(769, 2);
     addChild(TopBar, CopyrightLabel);
 
-    for (QLabel* glyph : {Minimize, Close}) {
-        glyph->setContentsMargins(10, 4, 10, 6);
-        glyph->setAlignment(Qt::AlignCenter);
-        glyph->setFont(glyphFont());
-    }
+    for (ChromeLabel* glyph : {Minimize, Close})
+        setUpGlyph(glyph);
     Minimize->setObjectName("Minimize");
     Minimize->setText("-");
     Minimize->move(920, 0);
@@ -181,10 +177,7 @@ void PelorinForm::InitializeComponent() {
     // Framed body: a one-pixel frame round the whole window, behind the two
     // strips. Its children are placed inside the frame.
     Border->setObjectName("Border");
-    Border->setGeometry(0, 0, 995, 557);
-    Border->setFrameStyle(QFrame::Box | QFrame::Plain);
-    Border->setLineWidth(1);
-    setForeground(Border, FrameLine);
+    setUpBorder(Border, QSize(995, 557));
     const QPoint inside = Border->contentsRect().topLeft();
 
     splitContainer1->setObjectName("splitContainer1");
@@ -250,16 +243,15 @@ void PelorinForm::InitializeComponent() {
     // Tabs four characters wide; find bars over the top right of each pane.
     for (CodeEditor* editor : {SassEditor, CssEditor})
         editor->setTabStopCharacters(4);
-    CssEditor->setSyntax(CodeEditor::Syntax::Css);
     SassFindBar = new FindBar(SassEditor, Panel1);
     SassFindBar->setObjectName("SassFindBar");
     SassFindBar->setAccessibleName("Find in SCSS");
     CssFindBar = new FindBar(CssEditor, Panel2);
     CssFindBar->setObjectName("CssFindBar");
     CssFindBar->setAccessibleName("Find in CSS");
-    // Attached while the documents are empty, so that no whole-document pass runs later.
-    new ScssHighlighter(SassEditor->document(), ScssHighlighter::Mode::Scss);
-    new ScssHighlighter(CssEditor->document(), ScssHighlighter::Mode::Css);
+    // Coloured from while the documents are empty, so that no whole-document pass runs later.
+    SassEditor->setHighlightedSyntax(Syntax::Scss);
+    CssEditor->setHighlightedSyntax(Syntax::Css);
 
     // Chrome events: drag handles, glyph buttons and link labels. The chrome
     // labels keep their presses; Beta's must not reach TopBar and start a drag.
@@ -334,7 +326,7 @@ void PelorinForm::InitializeComponent() {
     command(EditorOptions, CtxPaste, "CtxPaste", "Paste");
     command(EditorOptions, CtxSelectAll, "CtxSelectAll", "Select All");
     separator(EditorOptions, toolStripSeparator1, "toolStripSeparator1");
-    // Check marks mirror the record's defaults: style code 2 is expanded output.
+    // Check marks mirror the record's defaults: Expanded output.
     submenu(outputStyleToolStripMenuItem, "outputStyleToolStripMenuItem", "Output Style");
     option(outputStyleToolStripMenuItem, nestedToolStripMenuItem, "nestedToolStripMenuItem", "Nested", false);
     option(outputStyleToolStripMenuItem, expandedToolStripMenuItem, "expandedToolStripMenuItem", "Expanded", true);
@@ -398,16 +390,12 @@ void PelorinForm::InitializeComponent() {
 
     // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("PelorinForm");
-    setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     // v2.5.1 on purpose, not the release's version (the about dialog names that): a fixed text.
     setWindowTitle("PELORIN | Vantor v2.5.1");
-    setWindowIcon(vantorIcon());
-    setBackground(this, WindowBackground);
-    setFixedSize(995, 557);
     addChild(this, TopBar);
     addChild(this, OptionsBar);
     addChild(this, Border);
-    move(placeOnScreen(this));
+    setUpFramelessWindow(this, windowFlags() | Qt::Window, QSize(995, 557), WindowBackground);
 
     // Keyboard: Tab goes round the editors and the chrome labels (inside the
     // SCSS editor it inserts a tab, so Ctrl+Tab moves on from anywhere).
@@ -439,24 +427,9 @@ void PelorinForm::InitializeComponent() {
     connect(sassEditorDrop, &ScssFileDrop::dropRefused, this, &PelorinForm::SassEditor_DropRefused);
 }
 
-void PelorinForm::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
-    Q_UNUSED(sender);
-    if (!chrome::beginDrag(this))
-        return;
-    dragging = true;
-    offset = event->position().toPoint();
-}
-
-void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
-    if (dragging)
-        move(chrome::dragTarget(this, sender, event, offset));
-}
-
-void PelorinForm::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
-    Q_UNUSED(sender);
-    Q_UNUSED(event);
-    dragging = false;
-}
+void PelorinForm::TopBar_MouseDown(QWidget*, QMouseEvent* event) { topBarHandles->press(event); }
+void PelorinForm::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) { topBarHandles->drag(sender, event); }
+void PelorinForm::TopBar_MouseUp(QWidget*, QMouseEvent*) { topBarHandles->release(); }
 
 void PelorinForm::Minimize_Click() {
     showMinimized();
@@ -466,21 +439,10 @@ void PelorinForm::Close_Click() {
     QApplication::quit();
 }
 
-void PelorinForm::Minimize_MouseEnter() {
-    chrome::setBackground(Minimize, chrome::GlyphHover);
-}
-
-void PelorinForm::Minimize_MouseLeave() {
-    chrome::setBackground(Minimize, chrome::Transparent);
-}
-
-void PelorinForm::Close_MouseEnter() {
-    chrome::setBackground(Close, chrome::GlyphHover);
-}
-
-void PelorinForm::Close_MouseLeave() {
-    chrome::setBackground(Close, chrome::Transparent);
-}
+void PelorinForm::Minimize_MouseEnter() { Minimize->setHovered(true); }
+void PelorinForm::Minimize_MouseLeave() { Minimize->setHovered(false); }
+void PelorinForm::Close_MouseEnter() { Close->setHovered(true); }
+void PelorinForm::Close_MouseLeave() { Close->setHovered(false); }
 
 void PelorinForm::CopyrightLabel_Click() {
     // A fresh dialog every time, shown modally; how it ends does not matter.
@@ -488,51 +450,36 @@ void PelorinForm::CopyrightLabel_Click() {
     about.exec();
 }
 
-void PelorinForm::CopyrightLabel_MouseEnter() {
-    CopyrightLabel->setFont(chrome::uiFont(8.25, true));
-    CopyrightLabel->setCursor(Qt::PointingHandCursor);
-}
-
-void PelorinForm::CopyrightLabel_MouseLeave() {
-    CopyrightLabel->setFont(chrome::uiFont(8.25));
-    CopyrightLabel->setCursor(Qt::ArrowCursor);
-}
-
-void PelorinForm::ExportsFolderLabel_MouseEnter() {
-    ExportsFolderLabel->setFont(chrome::uiFont(8.25, true));
-    ExportsFolderLabel->setCursor(Qt::PointingHandCursor);
-}
-
-void PelorinForm::ExportsFolderLabel_MouseLeave() {
-    ExportsFolderLabel->setFont(chrome::uiFont(8.25));
-    ExportsFolderLabel->setCursor(Qt::ArrowCursor);
-}
+void PelorinForm::CopyrightLabel_MouseEnter() { CopyrightLabel->setHovered(true); }
+void PelorinForm::CopyrightLabel_MouseLeave() { CopyrightLabel->setHovered(false); }
+void PelorinForm::ExportsFolderLabel_MouseEnter() { ExportsFolderLabel->setHovered(true); }
+void PelorinForm::ExportsFolderLabel_MouseLeave() { ExportsFolderLabel->setHovered(false); }
 
 void PelorinForm::SassEditor_DragDrop(const QString& path, const QString& text) {
     // The folder first, so that the conversion of the new text resolves its
     // @imports there (the compiler follows the program's working directory).
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir::setCurrent(folder)) {
-        setMessage("ERROR : Could not open " + QDir::toNativeSeparators(path) + ": its folder " +
-                   QDir::toNativeSeparators(folder) + " cannot be entered");
+        setMessage(errorText("Could not open " + QDir::toNativeSeparators(path) + ": its folder " +
+                             QDir::toNativeSeparators(folder) + " cannot be entered"));
         return;
     }
     Title->setToolTip("@import folder: " + QDir::toNativeSeparators(folder));
     // One edit, so one undo step and one conversion; the same text from another
     // folder converts once all the same, since its @imports may now differ.
-    const int before = conversions;
+    const int before = conversions_;
     QTextCursor cursor(SassEditor->document());
     cursor.beginEditBlock();
     cursor.select(QTextCursor::Document);
     cursor.insertText(text);
     cursor.endEditBlock();
-    if (conversions == before)
+    if (conversions_ == before)
         Compile();
     SassEditor->moveCursor(QTextCursor::Start);
 }
 
 void PelorinForm::SassEditor_DropRefused(const QString& reason) {
-    setMessage("ERROR : " + reason);
+    setMessage(errorText(reason));
 }
 
 void PelorinForm::openContextMenuAtCaret() {
@@ -546,53 +493,75 @@ void PelorinForm::openContextMenuAtCaret() {
 
 void PelorinForm::SassEditor_TextChanged() {
     const QString& source = SassEditor->currentText();
-    if (source == lastSource)
+    if (source == lastSource_)
         return;
-    lastSource = source;
+    lastSource_ = source;
     convertSource();
 }
 
-// Output style: the value is stored and converted before the check marks move.
-void PelorinForm::setOutputStyle(QAction* item, int code) {
-    options.output_style = code;
+// The options menu's choices: each item stores one value in one field of
+// `options`, and the items of one field are checked one at a time. A new
+// choice is one more row.
+struct PelorinForm::MenuChoice {
+    QAction* PelorinForm::*item;
+    std::int32_t VantorCompiler::CompilerOptions::*field;
+    std::int32_t value;
+};
+
+const PelorinForm::MenuChoice PelorinForm::menuChoices[] = {
+    {&PelorinForm::nestedToolStripMenuItem, &VantorCompiler::CompilerOptions::output_style, VantorCompiler::Nested},
+    {&PelorinForm::expandedToolStripMenuItem, &VantorCompiler::CompilerOptions::output_style, VantorCompiler::Expanded},
+    {&PelorinForm::compactToolStripMenuItem, &VantorCompiler::CompilerOptions::output_style, VantorCompiler::Compact},
+    {&PelorinForm::compressedToolStripMenuItem, &VantorCompiler::CompilerOptions::output_style,
+     VantorCompiler::Compressed},
+    {&PelorinForm::spacesToolStripMenuItem, &VantorCompiler::CompilerOptions::indent_type, VantorCompiler::Spaces},
+    {&PelorinForm::tabsToolStripMenuItem, &VantorCompiler::CompilerOptions::indent_type, VantorCompiler::Tabs},
+    {&PelorinForm::toolStripMenuItem2, &VantorCompiler::CompilerOptions::indent_width, 1},
+    {&PelorinForm::toolStripMenuItem3, &VantorCompiler::CompilerOptions::indent_width, 2},
+    {&PelorinForm::toolStripMenuItem4, &VantorCompiler::CompilerOptions::indent_width, 3},
+    {&PelorinForm::toolStripMenuItem5, &VantorCompiler::CompilerOptions::indent_width, 4},
+    {&PelorinForm::toolStripMenuItem6, &VantorCompiler::CompilerOptions::indent_width, 5},
+    {&PelorinForm::toolStripMenuItem7, &VantorCompiler::CompilerOptions::indent_width, 6},
+    {&PelorinForm::toolStripMenuItem8, &VantorCompiler::CompilerOptions::indent_width, 7},
+    {&PelorinForm::toolStripMenuItem9, &VantorCompiler::CompilerOptions::indent_width, 8},
+    {&PelorinForm::toolStripMenuItem10, &VantorCompiler::CompilerOptions::indent_width, 9},
+    {&PelorinForm::toolStripMenuItem11, &VantorCompiler::CompilerOptions::indent_width, 10},
+};
+
+// The value is stored and converted before the check marks move; the items
+// do not check themselves.
+void PelorinForm::chooseOption(QAction* item) {
+    const MenuChoice* chosen = nullptr;
+    for (const MenuChoice& choice : menuChoices) {
+        if (this->*choice.item == item)
+            chosen = &choice;
+    }
+    if (!chosen)
+        return;
+    options.*chosen->field = chosen->value;
     Compile();
-    for (QAction* a : {nestedToolStripMenuItem, expandedToolStripMenuItem, compactToolStripMenuItem, compressedToolStripMenuItem})
-        a->setChecked(a == item);
+    for (const MenuChoice& choice : menuChoices) {
+        if (choice.field == chosen->field)
+            (this->*choice.item)->setChecked(&choice == chosen);
+    }
 }
 
-// The library's table turns code 2 into expanded and code 1 into compact output.
-void PelorinForm::nestedToolStripMenuItem_Click() { setOutputStyle(nestedToolStripMenuItem, 0); }
-void PelorinForm::expandedToolStripMenuItem_Click() { setOutputStyle(expandedToolStripMenuItem, 2); }
-void PelorinForm::compactToolStripMenuItem_Click() { setOutputStyle(compactToolStripMenuItem, 1); }
-void PelorinForm::compressedToolStripMenuItem_Click() { setOutputStyle(compressedToolStripMenuItem, 3); }
-
-void PelorinForm::setIndentType(QAction* item, int type) {
-    spacesToolStripMenuItem->setChecked(item == spacesToolStripMenuItem);
-    tabsToolStripMenuItem->setChecked(item == tabsToolStripMenuItem);
-    options.indent_type = type;
-    Compile();
-}
-
-void PelorinForm::spacesToolStripMenuItem_Click() { setIndentType(spacesToolStripMenuItem, VantorCompiler::Spaces); }
-void PelorinForm::tabsToolStripMenuItem_Click() { setIndentType(tabsToolStripMenuItem, VantorCompiler::Tabs); }
-
-void PelorinForm::setIndentWidth(QAction* item, int width) {
-    for (QAction* a : indentWidthToolStripMenuItem->actions())
-        a->setChecked(a == item);
-    options.indent_width = width;
-    Compile();
-}
-
-void PelorinForm::toolStripMenuItem2_Click() { setIndentWidth(toolStripMenuItem2, 1); }
-void PelorinForm::toolStripMenuItem3_Click() { setIndentWidth(toolStripMenuItem3, 2); }
-void PelorinForm::toolStripMenuItem4_Click() { setIndentWidth(toolStripMenuItem4, 3); }
-void PelorinForm::toolStripMenuItem5_Click() { setIndentWidth(toolStripMenuItem5, 4); }
-void PelorinForm::toolStripMenuItem6_Click() { setIndentWidth(toolStripMenuItem6, 5); }
-void PelorinForm::toolStripMenuItem7_Click() { setIndentWidth(toolStripMenuItem7, 6); }
-void PelorinForm::toolStripMenuItem8_Click() { setIndentWidth(toolStripMenuItem8, 7); }
-void PelorinForm::toolStripMenuItem9_Click() { setIndentWidth(toolStripMenuItem9, 8); }
-void PelorinForm::toolStripMenuItem10_Click() { setIndentWidth(toolStripMenuItem10, 9); }
-void PelorinForm::toolStripMenuItem11_Click() { setIndentWidth(toolStripMenuItem11, 10); }
+void PelorinForm::nestedToolStripMenuItem_Click() { chooseOption(nestedToolStripMenuItem); }
+void PelorinForm::expandedToolStripMenuItem_Click() { chooseOption(expandedToolStripMenuItem); }
+void PelorinForm::compactToolStripMenuItem_Click() { chooseOption(compactToolStripMenuItem); }
+void PelorinForm::compressedToolStripMenuItem_Click() { chooseOption(compressedToolStripMenuItem); }
+void PelorinForm::spacesToolStripMenuItem_Click() { chooseOption(spacesToolStripMenuItem); }
+void PelorinForm::tabsToolStripMenuItem_Click() { chooseOption(tabsToolStripMenuItem); }
+void PelorinForm::toolStripMenuItem2_Click() { chooseOption(toolStripMenuItem2); }
+void PelorinForm::toolStripMenuItem3_Click() { chooseOption(toolStripMenuItem3); }
+void PelorinForm::toolStripMenuItem4_Click() { chooseOption(toolStripMenuItem4); }
+void PelorinForm::toolStripMenuItem5_Click() { chooseOption(toolStripMenuItem5); }
+void PelorinForm::toolStripMenuItem6_Click() { chooseOption(toolStripMenuItem6); }
+void PelorinForm::toolStripMenuItem7_Click() { chooseOption(toolStripMenuItem7); }
+void PelorinForm::toolStripMenuItem8_Click() { chooseOption(toolStripMenuItem8); }
+void PelorinForm::toolStripMenuItem9_Click() { chooseOption(toolStripMenuItem9); }
+void PelorinForm::toolStripMenuItem10_Click() { chooseOption(toolStripMenuItem10); }
+void PelorinForm::toolStripMenuItem11_Click() { chooseOption(toolStripMenuItem11); }
 
 void PelorinForm::sourceMapEmbed_Click() {
     options.source_map_embed = !options.source_map_embed;
@@ -641,24 +610,24 @@ void PelorinForm::CssEditorCtxDownload_Click() {
         const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
                                                                     : QString("the file was not written completely");
         file.cancelWriting();
-        exportError = "ERROR : Could not export the CSS to " + path + ": " + reason;
-        setMessage(exportError);
+        exportError_ = errorText("Could not export the CSS to " + path + ": " + reason);
+        setMessage(exportError_);
         return;
     }
     // The export's own earlier failure goes; whatever else the line shows stays.
-    if (!exportError.isEmpty() && !showsConversionMessage && MessageBox->text() == exportError)
-        setMessage(conversionMessage, true);
-    exportError.clear();
+    if (!exportError_.isEmpty() && !showsConversionMessage_ && MessageBox->text() == exportError_)
+        setMessage(conversionMessage_, true);
+    exportError_.clear();
 }
 
 void PelorinForm::ExportsFolderLabel_Click() {
     const QString folder = exportsFolder();
     if (!QDir().mkpath(folder)) {
-        setMessage("ERROR : Could not create the exports folder " + folder);
+        setMessage(errorText("Could not create the exports folder " + folder));
         return;
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder + "/"))) {
-        setMessage("ERROR : Could not open the exports folder " + folder + " in the file browser");
+        setMessage(errorText("Could not open the exports folder " + folder + " in the file browser"));
     }
 }
 
@@ -667,41 +636,39 @@ void PelorinForm::setMessage(const QString& text, bool fromConversion) {
         MessageBox->setText(text);
         MessageBox->adjustSize();
     }
-    showsConversionMessage = fromConversion;
+    showsConversionMessage_ = fromConversion;
     updateMessageToolTip();
 }
 
 void PelorinForm::updateMessageToolTip() {
     QString place;
-    if (showsConversionMessage && (errorPosition.line > 0 || !errorFile.isEmpty())) {
-        const QString at = QString("line %1, column %2").arg(errorPosition.line).arg(errorPosition.column);
-        if (!errorFile.isEmpty())
-            place = errorPosition.line > 0 ? "In " + errorFile + ", imported at " + at + "\nGo to " + at
-                                           : "In " + errorFile;
-        else if (errorPosition.line > 0)
+    if (showsConversionMessage_ && (errorPosition_.line > 0 || !errorFile_.isEmpty())) {
+        const QString at = QString("line %1, column %2").arg(errorPosition_.line).arg(errorPosition_.column);
+        if (!errorFile_.isEmpty())
+            place = errorPosition_.line > 0 ? "In " + errorFile_ + ", imported at " + at + "\nGo to " + at
+                                           : "In " + errorFile_;
+        else if (errorPosition_.line > 0)
             place = "Go to " + at;
     }
     QString tip = place;
     if (MessageBox->isElided())
         tip = place.isEmpty() ? MessageBox->text() : MessageBox->text() + "\n" + place;
     // The compiler's words are plain text, even where they look like markup.
-    if (Qt::mightBeRichText(tip))
-        tip = Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal);
-    MessageBox->setToolTip(tip);
-    if (showsConversionMessage && errorPosition.line > 0)
+    MessageBox->setToolTip(chrome::plainToolTip(tip));
+    if (showsConversionMessage_ && errorPosition_.line > 0)
         MessageBox->setCursor(Qt::PointingHandCursor);
     else
         MessageBox->unsetCursor();
 }
 
 void PelorinForm::showErrorPosition(int line, int column, const char* file) {
-    errorFile = file ? QString::fromUtf8(file) : QString();
+    errorFile_ = file ? QString::fromUtf8(file) : QString();
     // The compiler counted in the trimmed text; the editor holds the untrimmed one.
-    markError(line > 0 ? mapTrimmedPosition(lastSource, line, qMax(column, 1)) : TextPosition{0, 0});
+    markError(line > 0 ? mapTrimmedPosition(lastSource_, line, qMax(column, 1)) : TextPosition{0, 0});
 }
 
 void PelorinForm::markError(TextPosition position) {
-    errorPosition = position;
+    errorPosition_ = position;
     if (position.line > 0)
         SassEditor->setErrorMark(position.line, position.column);
     else
@@ -710,8 +677,8 @@ void PelorinForm::markError(TextPosition position) {
 }
 
 void PelorinForm::MessageBox_Click() {
-    if (showsConversionMessage && errorPosition.line > 0)
-        SassEditor->goToPosition(errorPosition.line, errorPosition.column);
+    if (showsConversionMessage_ && errorPosition_.line > 0)
+        SassEditor->goToPosition(errorPosition_.line, errorPosition_.column);
 }
 
 void PelorinForm::showWarnings() {
@@ -730,7 +697,7 @@ void PelorinForm::showWarnings() {
         warnings.append({0, 0, text ? QString::fromUtf8(text) : QString()});
     }
     // Counted in the trimmed text like the error; 0:0 (no place in the text) shows on the first line.
-    const QList<TextPosition> places = mapTrimmedPositions(lastSource, positions);
+    const QList<TextPosition> places = mapTrimmedPositions(lastSource_, positions);
     for (qsizetype i = 0; i < warnings.size(); ++i) {
         const bool placed = positions.at(i).line > 0;
         warnings[i].line = placed ? places.at(i).line : 1;
@@ -740,26 +707,26 @@ void PelorinForm::showWarnings() {
 }
 
 bool PelorinForm::refuseNulCharacter() {
-    const qsizetype nul = lastSource.indexOf(QChar(0));
+    const qsizetype nul = lastSource_.indexOf(QChar(0));
     if (nul < 0)
         return false;
-    const qsizetype lineStart = lastSource.lastIndexOf(u'\n', nul) + 1;
-    const TextPosition at{int(lastSource.left(nul).count(u'\n')) + 1, int(nul - lineStart) + 1};
-    errorFile.clear();
-    conversionMessage = QString("The text holds a NUL character (line %1, column %2), which the compiler cannot "
+    const qsizetype lineStart = lastSource_.lastIndexOf(u'\n', nul) + 1;
+    const TextPosition at{int(lastSource_.left(nul).count(u'\n')) + 1, int(nul - lineStart) + 1};
+    errorFile_.clear();
+    conversionMessage_ = QString("The text holds a NUL character (line %1, column %2), which the compiler cannot "
                                 "read: remove it to convert the text.")
                             .arg(at.line)
                             .arg(at.column);
-    exportError.clear();
+    exportError_.clear();
     markError(at);
-    setMessage(conversionMessage, true);
+    setMessage(conversionMessage_, true);
     SassEditor->clearWarnings();
     CssEditor->showOutput(QString());
     return true;
 }
 
 void PelorinForm::Compile() {
-    lastSource = SassEditor->currentText();
+    lastSource_ = SassEditor->currentText();
     convertSource();
 }
 
@@ -768,28 +735,28 @@ void PelorinForm::convertSource() {
     timer.start();
     Status->setText("Compiling...");
 
-    ++conversions;
+    ++conversions_;
     // libsass would read only up to a NUL and convert the rest silently.
     if (refuseNulCharacter()) {
-        Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
+        Status->setText(compiledInText(static_cast<qint32>(timer.elapsed())));
         return;
     }
     // compile() takes the copy over and frees it with free(); sass_copy_c_string() mallocs it.
-    options.input = sass_copy_c_string(QStringView(lastSource).trimmed().toUtf8().constData());
+    options.input = sass_copy_c_string(QStringView(lastSource_).trimmed().toUtf8().constData());
 
     try {
         const char* css = VantorCompiler::compile(options);
         {
             // Exactly one release per conversion, even if showing the result throws.
             ScopeExit release([] { VantorCompiler::free_memory(); });
-            exportError.clear();
+            exportError_.clear();
             if (VantorCompiler::error()) {
-                conversionMessage = QString::fromUtf8(VantorCompiler::error());
-                setMessage(conversionMessage, true);
+                conversionMessage_ = QString::fromUtf8(VantorCompiler::error());
+                setMessage(conversionMessage_, true);
                 showErrorPosition(VantorCompiler::error_line(), VantorCompiler::error_column(),
                                   VantorCompiler::error_file());
             } else {
-                conversionMessage.clear();
+                conversionMessage_.clear();
                 setMessage(QString(), true);
                 showErrorPosition(0, 0);
             }
@@ -798,14 +765,14 @@ void PelorinForm::convertSource() {
             // across an emptied view too.
             CssEditor->showOutput(css ? QString::fromUtf8(css) : QString());
         }
-        Status->setText("Compiled in " + secondsText(static_cast<qint32>(timer.elapsed())) + " seconds");
+        Status->setText(compiledInText(static_cast<qint32>(timer.elapsed())));
     } catch (...) {
-        conversionMessage = "ERROR : Error while compiling the code";
+        conversionMessage_ = errorText("Error while compiling the code");
         // The marks of an earlier conversion would point the message's click
         // at a place this failure knows nothing of.
-        errorFile.clear();
+        errorFile_.clear();
         markError({0, 0});
-        setMessage(conversionMessage);
+        setMessage(conversionMessage_);
         SassEditor->clearWarnings();
         Status->setText("Compilation Failed");
     }

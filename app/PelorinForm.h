@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPoint>
 #include <QString>
 #include <QWidget>
 
@@ -34,13 +33,13 @@ public:
     ~PelorinForm() override;
 
     // Conversions run since construction; lets tests prove one per text change.
-    int conversionCount() const { return conversions; }
+    int conversionCount() const { return conversions_; }
 
 private:
     void InitializeComponent();
     // One full conversion of the SCSS editor's text with the current options.
     void Compile();
-    // Converts lastSource, the editor text already read by the caller.
+    // Converts lastSource_, the editor text already read by the caller.
     void convertSource();
 
     void SassEditor_TextChanged();
@@ -72,7 +71,8 @@ private:
     // Moves the caret to the marked error.
     void MessageBox_Click();
 
-    // Options menu: each choice stores its value in options and converts again.
+    // Options menu: each choice stores its value in options and converts
+    // again, through chooseOption() and its table of choices.
     void nestedToolStripMenuItem_Click();
     void expandedToolStripMenuItem_Click();
     void compactToolStripMenuItem_Click();
@@ -90,9 +90,9 @@ private:
     void toolStripMenuItem10_Click();
     void toolStripMenuItem11_Click();
     void sourceMapEmbed_Click();
-    void setOutputStyle(QAction* item, int code);
-    void setIndentType(QAction* item, int type);
-    void setIndentWidth(QAction* item, int width);
+    void chooseOption(QAction* item);
+    struct MenuChoice;
+    static const MenuChoice menuChoices[];
 
     // Editor commands.
     void CtxUndo_Click();
@@ -182,22 +182,19 @@ private:
     FindBar* SassFindBar = nullptr;
     FindBar* CssFindBar = nullptr;
 
-    bool dragging = false;
-    QPoint offset;
-
     // The editor text the last conversion read, so that signals which leave the
     // text as it was (format-only changes, empty pastes) convert nothing.
-    QString lastSource;
+    QString lastSource_;
     // Where the last conversion's error is in the editor's text; line 0 when none.
-    TextPosition errorPosition{0, 0};
+    TextPosition errorPosition_{0, 0};
     // The imported file the last conversion's error lies in; empty for the editor's text.
-    QString errorFile;
+    QString errorFile_;
     // The last conversion's message, and whether the message line shows it.
-    QString conversionMessage;
-    bool showsConversionMessage = false;
+    QString conversionMessage_;
+    bool showsConversionMessage_ = false;
     // The failed export's message while the message line shows it.
-    QString exportError;
-    int conversions = 0;
+    QString exportError_;
+    int conversions_ = 0;
 };
 
 }  // namespace pelorin

@@ -62,6 +62,7 @@ void ScssFileDrop::drop(const QList<QUrl>& urls) {
     const QString path = QDir::toNativeSeparators(urls.first().toLocalFile());
     const QFileInfo info(urls.first().toLocalFile());
     auto refuse = [&](const QString& why) { emit dropRefused("Could not open " + path + ": " + why); };
+    const QString tooLarge = QString("it is larger than %1 MB").arg(MaxFileSize / (1024 * 1024));
     if (info.isDir())
         return refuse("it is a folder; drop one .scss or .css file");
     if (!info.exists())
@@ -70,7 +71,7 @@ void ScssFileDrop::drop(const QList<QUrl>& urls) {
     if (suffix != "scss" && suffix != "css")
         return refuse("only .scss and .css files can be opened");
     if (info.size() > MaxFileSize)
-        return refuse("it is larger than 10 MB");
+        return refuse(tooLarge);
 
     QFile file(info.absoluteFilePath());
     if (!file.open(QIODevice::ReadOnly))
@@ -80,7 +81,7 @@ void ScssFileDrop::drop(const QList<QUrl>& urls) {
     if (file.error() != QFileDevice::NoError)
         return refuse(file.errorString());
     if (bytes.size() > MaxFileSize)
-        return refuse("it is larger than 10 MB");
+        return refuse(tooLarge);
     // A byte-order mark at the start is dropped; a NUL would cut the compiler's copy short.
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8(bytes);

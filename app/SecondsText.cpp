@@ -9,4 +9,8 @@ QString secondsText(qint32 elapsedMs, const QLocale& locale) {
     return format.toString(static_cast<double>(seconds), 'g', 7);
 }
 
+QString compiledInText(qint32 elapsedMs) {
+    return "Compiled in " + secondsText(elapsedMs) + " seconds";
+}
+
 }  // namespace pelorin

@@ -11,4 +11,7 @@ namespace pelorin {
 // (0 -> "0", 15 -> "0.015", 1500 -> "1.5").
 QString secondsText(qint32 elapsedMs, const QLocale& locale = QLocale());
 
+// The status line after a conversion: "Compiled in <secondsText> seconds".
+QString compiledInText(qint32 elapsedMs);
+
 }  // namespace pelorin

@@ -3,7 +3,6 @@
 #include "Chrome.h"
 #include "ChromeLabel.h"
 #include "DragHandles.h"
-#include "ScreenPlacement.h"
 #include "VantorVersion.h"
 
 #include <QDesktopServices>
@@ -51,13 +50,9 @@ void VantorAbout::InitializeComponent() {
     Description = new QLabel;
     LibsassLink = new ChromeLabel(QAccessible::Link);
 
-    // The notice-style labels: padding 5, muted text, arrow cursor.
-    for (QLabel* label : std::initializer_list<QLabel*>{WebUrl, CopyrightLabel, Description}) {
-        label->setContentsMargins(5, 5, 5, 5);
-        label->setFont(uiFont(8.25));
-        setForeground(label, MutedLink);
-        label->setCursor(Qt::ArrowCursor);
-    }
+    setUpLink(WebUrl);
+    for (QLabel* label : {CopyrightLabel, Description})
+        setUpNoticeLabel(label);
 
     WebUrl->setObjectName("WebUrl");
     WebUrl->setText(WebsiteAddress);
@@ -83,10 +78,7 @@ void VantorAbout::InitializeComponent() {
 
     // Border's children, placed inside its frame.
     Border->setObjectName("Border");
-    Border->setGeometry(0, 0, 460, 290);
-    Border->setFrameStyle(QFrame::Box | QFrame::Plain);
-    Border->setLineWidth(1);
-    setForeground(Border, FrameLine);
+    setUpBorder(Border, QSize(460, 290));
     const QPoint inside = Border->contentsRect().topLeft();
 
     // A link label: underlined text in the link colour, the hand cursor over
@@ -106,9 +98,7 @@ void VantorAbout::InitializeComponent() {
 
     Close->setObjectName("Close");
     Close->setText("X");
-    Close->setContentsMargins(10, 4, 10, 6);
-    Close->setAlignment(Qt::AlignCenter);
-    Close->setFont(glyphFont());
+    setUpGlyph(Close);
     // The dialog's text colour, which Border's frame colour would otherwise hide.
     setForeground(Close, TitleText);
     Close->setToolTip("Close");
@@ -164,12 +154,8 @@ void VantorAbout::InitializeComponent() {
     // Window: frameless, fixed size, centred on its screen where it fits.
     setObjectName("VantorAbout");
     setWindowTitle("VantorAbout");
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setWindowIcon(vantorIcon());
-    setBackground(this, DialogBackground);
     setForeground(this, TitleText);
-    setFixedSize(460, 290);
-    move(placeOnScreen(this));
+    setUpFramelessWindow(this, Qt::Dialog, QSize(460, 290), DialogBackground);
 
     // Keyboard: the close glyph, then the two links, and round again. The
     // close glyph has the focus when the dialog opens, so Return or Space
@@ -180,51 +166,24 @@ void VantorAbout::InitializeComponent() {
     Close->setFocus();
 }
 
-void VantorAbout::TopBar_MouseDown(QWidget* sender, QMouseEvent* event) {
-    Q_UNUSED(sender);
-    if (!chrome::beginDrag(this))
-        return;
-    dragging = true;
-    offset = event->position().toPoint();
-}
-
-void VantorAbout::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) {
-    if (dragging)
-        move(chrome::dragTarget(this, sender, event, offset));
-}
-
-void VantorAbout::TopBar_MouseUp(QWidget* sender, QMouseEvent* event) {
-    Q_UNUSED(sender);
-    Q_UNUSED(event);
-    dragging = false;
-}
+void VantorAbout::TopBar_MouseDown(QWidget*, QMouseEvent* event) { dragHandles->press(event); }
+void VantorAbout::TopBar_MouseMove(QWidget* sender, QMouseEvent* event) { dragHandles->drag(sender, event); }
+void VantorAbout::TopBar_MouseUp(QWidget*, QMouseEvent*) { dragHandles->release(); }
 
 void VantorAbout::Close_Click() {
     // Hiding ends the modal showing; the caller owns the dialog.
     hide();
 }
 
-void VantorAbout::Close_MouseEnter() {
-    chrome::setBackground(Close, chrome::GlyphHover);
-}
-
-void VantorAbout::Close_MouseLeave() {
-    chrome::setBackground(Close, chrome::Transparent);
-}
+void VantorAbout::Close_MouseEnter() { Close->setHovered(true); }
+void VantorAbout::Close_MouseLeave() { Close->setHovered(false); }
 
 void VantorAbout::WebUrl_Click() {
     openAddress(WebsiteAddress);
 }
 
-void VantorAbout::WebUrl_MouseEnter() {
-    WebUrl->setFont(chrome::uiFont(8.25, true));
-    WebUrl->setCursor(Qt::PointingHandCursor);
-}
-
-void VantorAbout::WebUrl_MouseLeave() {
-    WebUrl->setFont(chrome::uiFont(8.25));
-    WebUrl->setCursor(Qt::ArrowCursor);
-}
+void VantorAbout::WebUrl_MouseEnter() { WebUrl->setHovered(true); }
+void VantorAbout::WebUrl_MouseLeave() { WebUrl->setHovered(false); }
 
 void VantorAbout::LibsassLink_LinkClicked() {
     openAddress(LibsassAddress);

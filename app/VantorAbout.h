@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QPoint>
 
 class QEvent;
 class QFrame;
@@ -52,9 +51,6 @@ private:
     // Reports the mouse on the logo, the title, the notice, the frame and the
     // dialog itself to the TopBar_ handlers.
     DragHandles* dragHandles = nullptr;
-
-    bool dragging = false;
-    QPoint offset;
 };
 
 }  // namespace pelorin

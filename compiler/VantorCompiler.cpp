@@ -56,7 +56,7 @@ const char* compile(CompilerOptions options) {
             return nullptr;
         }
         auto conversion = std::make_unique<Conversion>();
-        if (options.output_style < 0 || options.output_style > 3 || options.indent_width < 0 ||
+        if (options.output_style < Nested || options.output_style > Compressed || options.indent_width < 0 ||
             options.indent_width > MaxIndentWidth) {
             // The conversion is begun, without results.
             conversion->errorKind = CompilerFailed;

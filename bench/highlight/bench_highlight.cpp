@@ -25,6 +25,7 @@
 
 using pelorin::CodeEditor;
 using pelorin::ScssHighlighter;
+using pelorin::Syntax;
 
 namespace {
 
@@ -120,7 +121,7 @@ QString generateStylesheet(int lines) {
     return text;
 }
 
-QString compileCss(const QString& scss, double& ms, int outputStyle = 2) {
+QString compileCss(const QString& scss, double& ms, int outputStyle = VantorCompiler::Expanded) {
     VantorCompiler::CompilerOptions options;
     options.output_style = outputStyle;
     options.input = sass_copy_c_string(scss.trimmed().toUtf8().constData());
@@ -159,7 +160,7 @@ struct Editor {
     CodeEditor view;
     ScssHighlighter* highlighter = nullptr;
 
-    Editor(ScssHighlighter::Mode mode, bool highlighted) {
+    Editor(Syntax mode, bool highlighted) {
         QFont font("DejaVu Sans Mono", 10);
         view.setFont(font);
         view.resize(500, 440);
@@ -212,7 +213,7 @@ int main(int argc, char** argv) {
                 qlonglong(scss.size()), qlonglong(css.count(u'\n') + 1), qlonglong(css.size()), repeats);
     row("conversion (compile + error + free_memory), for scale", median(conversions));
 
-    using Mode = ScssHighlighter::Mode;
+    using Mode = Syntax;
     std::printf("Highlighting a whole document (rehighlight):\n");
     {
         Editor sass(Mode::Scss, true);
@@ -222,7 +223,7 @@ int main(int argc, char** argv) {
         out.view.setPlainText(css);
         row("CSS", measure(repeats, [] {}, [&] { out.highlighter->rehighlight(); }));
         double unused = 0;
-        const QString compressed = compileCss(scss, unused, 3);
+        const QString compressed = compileCss(scss, unused, VantorCompiler::Compressed);
         Editor oneLine(Mode::Css, true);
         oneLine.view.setPlainText(compressed);
         row(qPrintable(QString("CSS compressed (%1 lines, %2 chars)")
@@ -378,7 +379,7 @@ int main(int argc, char** argv) {
                 out.view.viewport()->repaint();
             }));
         double unused = 0;
-        const QString compressed = compileCss(scss, unused, 3);
+        const QString compressed = compileCss(scss, unused, VantorCompiler::Compressed);
         QString compressedChanged = compressed;
         compressedChanged.insert(compressedChanged.indexOf(QStringLiteral("padding:"), compressed.size() / 2) + 8,
                                  QStringLiteral("1"));

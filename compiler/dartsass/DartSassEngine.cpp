@@ -120,7 +120,7 @@ bool adaptMap(std::string& map, const std::string& url, const std::vector<LineSh
 
 const char* DartSassEngine::version() const { return "Dart Sass 1.108.2"; }
 
-const char* DartSassEngine::kept(std::string text) { return texts.insert(std::move(text)).first->c_str(); }
+const char* DartSassEngine::kept(std::string text) { return keptTexts_.insert(std::move(text)).first->c_str(); }
 
 bool DartSassEngine::locate(RuntimeFiles& files, std::string& problem) const {
     std::string folder;
@@ -162,7 +162,7 @@ const char* DartSassEngine::unavailable() {
 }
 
 const char* DartSassEngine::refusesStyle(std::int32_t style) const {
-    if (style == 2 || style == 3)
+    if (style == Expanded || style == Compressed)
         return nullptr;
     return "Dart Sass writes Expanded and Compressed CSS only (output styles 2 and 3), not Nested (0) or Compact (1).";
 }
@@ -186,7 +186,7 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
     }
     CompileOptions options;
     options.url = fileUrl(currentFolder() + "/" + std::string(InputName));
-    options.style = request.outputStyle == 3 ? OutputStyle::Compressed : OutputStyle::Expanded;
+    options.style = request.outputStyle == Compressed ? OutputStyle::Compressed : OutputStyle::Expanded;
     options.sourceMap = request.sourceMapEmbed;
     options.source = std::move(request.input);
     const std::string& input = options.source;

@@ -29,7 +29,7 @@ private:
 
     dartsass::DartSassHost host_;
     OutcomeTexts texts_{"Dart Sass"};
-    std::set<std::string> texts;
+    std::set<std::string> keptTexts_;  // what kept() handed out
 };
 
 }  // namespace VantorCompiler

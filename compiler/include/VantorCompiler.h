@@ -46,6 +46,15 @@
 
 namespace VantorCompiler {
 
+// Output style code carried in CompilerOptions::output_style. Dart Sass
+// writes only Expanded and Compressed.
+enum OutputStyles : std::int32_t {
+    Nested = 0,
+    Compact = 1,
+    Expanded = 2,
+    Compressed = 3,
+};
+
 // Indent type code carried in CompilerOptions::indent_type; every value other
 // than Tabs means spaces.
 enum IndentTypes : std::int32_t {
@@ -80,8 +89,7 @@ struct CompilerOptions {
     // free(): allocate it with sass_copy_c_string() or malloc(), and never free
     // it yourself. Not set by the constructor.
     char* input;
-    // Output style code, 0 to 3: 0 nested, 1 compact, 2 expanded, 3 compressed.
-    // Dart Sass writes only 2 and 3.
+    // OutputStyles code, Nested to Compressed.
     std::int32_t output_style;
     bool source_map_embed;
     // IndentTypes code.
@@ -95,7 +103,7 @@ struct CompilerOptions {
     std::int32_t engine;
 
     CompilerOptions()
-        : output_style(2), source_map_embed(false), indent_type(Spaces), indent_width(4), engine(Libsass) {}
+        : output_style(Expanded), source_map_embed(false), indent_type(Spaces), indent_width(4), engine(Libsass) {}
 };
 
 // Converts options.input. Returns the CSS, null when there is none (a Sass

@@ -1,11 +1,11 @@
 #include "ErrorHints.h"
 
+#include "core/TextPrefix.h"
+
 namespace VantorCompiler {
 namespace {
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 // 'Invalid CSS after "...a { width: math": expected expression (e.g. 1px, bold),
 // was ".div(10px, 3); }"': a module function called as libsass cannot parse it.
@@ -51,7 +51,7 @@ bool mixedUnitMinMax(std::string_view error, bool placed) {
 
 struct Hint {
     bool (*matches)(std::string_view error, bool placed);
-    const char* sentence;
+    std::string sentence;
 };
 
 const Hint Hints[] = {
@@ -66,8 +66,8 @@ const Hint Hints[] = {
      "unquote(\"min(10px, 5vw)\") to pass the CSS function through."},
     {moduleFunction,
      "libsass predates the Sass module system, so module functions such as math.div do not exist: use the "
-     "global functions instead (math.div(a, b) \xE2\x86\x92 a / b, map.get \xE2\x86\x92 map-get, "
-     "color.adjust \xE2\x86\x92 adjust-color)."},
+     "global functions instead (" +
+         std::string(GlobalFunctionExamples) + ", color.adjust \xE2\x86\x92 adjust-color)."},
 };
 
 }  // namespace

@@ -39,7 +39,9 @@ std::string LibsassEngine::moduleRuleText(std::string_view rule, bool imported) 
         text += "Dart Sass converts it: choose Dart Sass as the compiler. Or use";
     else
         text += std::string("Dart Sass would convert it, but it cannot run here (") + problem + "). Use";
-    text += " @import and the global functions instead (math.div(a, b) \xE2\x86\x92 a / b, map.get \xE2\x86\x92 map-get).";
+    text += " @import and the global functions instead (";
+    text += GlobalFunctionExamples;
+    text += ").";
     return text;
 }
 

@@ -1,5 +1,7 @@
 #include "StderrParser.h"
 
+#include "core/TextPrefix.h"
+
 namespace VantorCompiler {
 namespace {
 
@@ -11,8 +13,6 @@ struct Place {
     std::uint32_t column = 0;  // 0: not named
     std::string_view path;     // empty: not named
 };
-
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 bool eat(std::string_view& s, std::string_view prefix) {
     if (!startsWith(s, prefix))
@@ -137,8 +137,6 @@ void append(std::string& text, std::string_view part) {
     text.append(part.data(), part.size());
 }
 
-std::string number(std::uint32_t v) { return std::to_string(v); }
-
 // Turns a message and its places into one StderrMessage: the first place in the
 // converted text wins, else the message names the first place it has.
 StderrMessage finish(std::string text, const std::vector<Place>& places, std::size_t offset,
@@ -155,16 +153,11 @@ StderrMessage finish(std::string text, const std::vector<Place>& places, std::si
     }
     if (!places.empty() && places.front().line > 0) {
         const Place& p = places.front();
-        text += " (on line " + number(p.line);
-        if (!p.path.empty()) {
-            std::string_view path = p.path;
-            if (!directory.empty() && path.size() > directory.size() + 1 && startsWith(path, directory) &&
-                path[directory.size()] == '/')
-                path.remove_prefix(directory.size() + 1);
-            text += " of ";
-            text.append(path.data(), path.size());
-        }
-        text += ')';
+        std::string_view path = p.path;
+        if (!directory.empty() && path.size() > directory.size() + 1 && startsWith(path, directory) &&
+            path[directory.size()] == '/')
+            path.remove_prefix(directory.size() + 1);
+        text += otherFilePlace(p.line, path);
     }
     m.text = std::move(text);
     return m;
@@ -195,6 +188,15 @@ private:
 bool blank(std::string_view s) { return trimmed(s).empty(); }
 
 }  // namespace
+
+std::string otherFilePlace(std::uint64_t line, std::string_view path) {
+    std::string text = " (on line " + std::to_string(line);
+    if (!path.empty()) {
+        text += " of ";
+        text.append(path.data(), path.size());
+    }
+    return text + ')';
+}
 
 std::vector<StderrMessage> parseStderr(std::string_view input, std::string_view directory) {
     std::vector<StderrMessage> messages;

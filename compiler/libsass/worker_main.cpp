@@ -116,9 +116,12 @@ int programFd = -1;  // a pidfd of the program, or -1
 // The program's working directory, which it may change while the worker runs.
 std::string programCwd;
 
-bool readAll(int fd, unsigned char* data, std::size_t size) {
+// Moves all `size` bytes with read() or write(), again after a signal; false
+// at the end of the input or on an error.
+template <typename Byte, typename Transfer>
+bool transferAll(Transfer transfer, int fd, Byte* data, std::size_t size) {
     while (size) {
-        const ssize_t n = read(fd, data, size);
+        const ssize_t n = transfer(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -129,17 +132,12 @@ bool readAll(int fd, unsigned char* data, std::size_t size) {
     return true;
 }
 
+bool readAll(int fd, unsigned char* data, std::size_t size) {
+    return transferAll(::read, fd, data, size);
+}
+
 bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return transferAll(::write, fd, data, size);
 }
 
 // libsass writes its own warnings to standard error. During a conversion that
@@ -277,8 +275,7 @@ Sass_Value* warningFunction(const Sass_Value* args, Sass_Function_Entry entry, S
     }
     if (w.line == 0 && depth > 0) {
         Sass_Callee_Entry callee = sass_compiler_get_callee_entry(compiler, depth - 1);
-        w.text += " (on line " + std::to_string(sass_callee_get_line(callee)) + " of " +
-                  consolePath(sass_callee_get_path(callee)) + ")";
+        w.text += otherFilePlace(sass_callee_get_line(callee), consolePath(sass_callee_get_path(callee)));
     }
     sink.kept.push_back(std::move(w));
     return sass_make_null();
@@ -504,7 +501,7 @@ void* serve(void*) {
             return nullptr;
         Request request;
         if (!decodeRequest(reinterpret_cast<const unsigned char*>(payload.data()), size, request) ||
-            request.output_style < 0 || request.output_style > 3 || request.indent_width < 0 ||
+            request.output_style < VantorCompiler::Nested || request.output_style > VantorCompiler::Compressed || request.indent_width < 0 ||
             request.indent_width > VantorCompiler::MaxIndentWidth)
             _exit(2);
         payload.clear();

@@ -328,6 +328,8 @@ private slots:
         QTest::newRow("block comment skipped") << "a {| /* } */ }" << L{2, 12} << L{};
         QTest::newRow("line comment skipped") << "a {| // }\n}" << L{2, 9} << L{};
         QTest::newRow("url keeps its slashes") << "a { b: url(|http://x/y) }" << L{10, 21} << L{};
+        // One Sass name, as the highlighter reads it too: no url(), so // starts a comment.
+        QTest::newRow("name ending in url") << "a { b: \u00b7url(|//x) }\n}" << L{} << L{11};
         QTest::newRow("no bracket") << "a|b" << L{} << L{};
     }
     void bracketMatching() {

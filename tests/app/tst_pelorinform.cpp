@@ -2,7 +2,7 @@
 #include "CodeEditor.h"
 #include "DocumentText.h"
 #include "ElidedLabel.h"
-#include "LongLineWrap.h"
+#include "LongLine.h"
 #include "PelorinForm.h"
 
 #include <QAction>
@@ -547,7 +547,7 @@ private slots:
         QAction* map = form->findChild<QAction*>("sourceMapEmbedToolStripMenuItem");
         map->trigger();
         QVERIFY(css->toPlainText().contains("sourceMappingURL=data:application/json;base64,"));
-        QVERIFY(longestLine(css->toPlainText()) > pelorin::LongLineWrap::LongLine);
+        QVERIFY(longestLine(css->toPlainText()) > pelorin::LongLineLength);
         QCOMPARE(cssEditor->document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
         const QTextBlock mapLine = cssEditor->document()->lastBlock();
         QVERIFY(mapLine.text().startsWith("/*# sourceMappingURL="));

@@ -1,0 +1,138 @@
+#include "BracketMatcher.h"
+
+#include "SassName.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace pelorin {
+namespace {
+
+bool isOpening(QChar c) { return c == u'(' || c == u'[' || c == u'{'; }
+bool isClosing(QChar c) { return c == u')' || c == u']' || c == u'}'; }
+
+QChar partnerOf(QChar c) {
+    switch (c.unicode()) {
+    case u'(': return u')';
+    case u'[': return u']';
+    case u'{': return u'}';
+    case u')': return u'(';
+    case u']': return u'[';
+    case u'}': return u'{';
+    default: return QChar();
+    }
+}
+
+// Walks the text once from its start and reports every bracket that lies
+// outside strings and comments, in order.
+template <typename Visit>
+void scanBrackets(const QString& text, bool lineComments, Visit visit) {
+    const qsizetype n = text.size();
+    bool inUrl = false;  // inside an unquoted url( ... ), where // is no comment
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c == u'/' && i + 1 < n && text.at(i + 1) == u'*') {
+            const qsizetype end = text.indexOf(QLatin1String("*/"), i + 2);
+            if (end < 0)
+                return;
+            i = end + 1;
+        } else if (c == u'/' && lineComments && !inUrl && i + 1 < n && text.at(i + 1) == u'/') {
+            const qsizetype end = text.indexOf(u'\n', i + 2);
+            if (end < 0)
+                return;
+            i = end;
+        } else if (c == u'"' || c == u'\'') {
+            // A string ends at its closing quote or, unclosed, at the line's end.
+            qsizetype j = i + 1;
+            while (j < n && text.at(j) != c && text.at(j) != u'\n')
+                j += text.at(j) == u'\\' ? 2 : 1;
+            i = qMin(j, n - 1);
+        } else if (isOpening(c) || isClosing(c)) {
+            if (c == u'(' && i >= 3 && text.mid(i - 3, 3).compare(QLatin1String("url"), Qt::CaseInsensitive) == 0 &&
+                (i == 3 || !isNameChar(text.at(i - 4))))
+                inUrl = true;
+            else if (c == u')')
+                inUrl = false;
+            if (!visit(int(i), c))
+                return;
+        }
+    }
+}
+
+}  // namespace
+
+BracketMatcher::Match BracketMatcher::at(const QString& text, int caret) const {
+    Match match;
+    // Most caret positions touch no bracket: no scan then.
+    const auto bracketAt = [&text](int position) {
+        const QChar c = position >= 0 && position < text.size() ? text.at(position) : QChar();
+        return isOpening(c) || isClosing(c);
+    };
+    if (!bracketAt(caret - 1) && !bracketAt(caret))
+        return match;
+    // Candidates: the character before the caret first, then the one after it.
+    const int candidates[2] = {caret - 1, caret};
+    bool targetIsCandidate[2] = {false, false};
+    int target = -1;
+
+    // First find which candidate is a bracket outside strings and comments.
+    scanBrackets(text, lineComments_, [&](int position, QChar) {
+        if (position == candidates[0])
+            targetIsCandidate[0] = true;
+        if (position == candidates[1])
+            targetIsCandidate[1] = true;
+        return position <= caret;
+    });
+    if (targetIsCandidate[0])
+        target = candidates[0];
+    else if (targetIsCandidate[1])
+        target = candidates[1];
+    if (target < 0)
+        return match;
+    const QChar targetChar = text.at(target);
+    match.bracket = target;
+
+    if (isClosing(targetChar)) {
+        // Its partner is the innermost opening bracket still open before it.
+        std::vector<std::pair<int, QChar>> open;
+        scanBrackets(text, lineComments_, [&](int position, QChar c) {
+            if (position == target) {
+                if (!open.empty() && open.back().second == partnerOf(c))
+                    match.partner = open.back().first;
+                return false;
+            }
+            if (isOpening(c))
+                open.emplace_back(position, c);
+            else if (!open.empty() && open.back().second == partnerOf(c))
+                open.pop_back();
+            return true;
+        });
+        return match;
+    }
+
+    // An opening bracket: its partner closes it after everything opened inside it closed.
+    // A closing bracket of the wrong kind there leaves it unmatched.
+    std::vector<QChar> nested;  // opened after it and not yet closed
+    bool started = false;
+    scanBrackets(text, lineComments_, [&](int position, QChar c) {
+        if (!started) {
+            started = position == target;
+            return true;
+        }
+        if (isOpening(c)) {
+            nested.push_back(c);
+        } else if (!nested.empty()) {
+            if (nested.back() == partnerOf(c))
+                nested.pop_back();
+        } else {
+            if (c == partnerOf(targetChar))
+                match.partner = position;
+            return false;
+        }
+        return true;
+    });
+    return match;
+}
+
+}  // namespace pelorin
