@@ -1,5 +1,6 @@
 #include "DartSassHost.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <climits>
@@ -65,12 +66,16 @@ DartSassHost::Exchange DartSassHost::compile(const RuntimeFiles& files, const Co
         lastId_ = lastId_ >= 0xFFFFFFF0u ? 1 : lastId_ + 1;
         CpuMeter meter = child_.meter(budget);
         Step step = send(lastId_, request, meter);
-        if (step == Step::NotTaken && !fresh && attempt == 0) {
-            child_.stop(false);
-            continue;  // ended while idle: once more with a fresh process
-        }
         if (step == Step::Ok)
             step = converse(lastId_, meter, result, onLog);
+        if (step == Step::NotTaken && !fresh && attempt == 0) {
+            // It ended while idle (killed from outside, say) without reading
+            // the request, even if it was not yet seen to end: once more with
+            // a fresh process.
+            child_.stop(false);
+            result.detail.clear();
+            continue;
+        }
         discard.keep();
         if (step == Step::Ok) {
             result.outcome = Outcome::Answered;
@@ -165,6 +170,12 @@ DartSassHost::Step DartSassHost::nextPacket(Packet& packet, CpuMeter& meter, std
     while (pending_.empty()) {
         std::size_t got = 0;
         const Step step = stepOf(child_.read(chunk, sizeof chunk, got, meter), Step::Ended);
+        if (step == Step::Ended && pending_.empty()) {
+            // Gone: had it read what was sent? Bytes left in its pipe say not.
+            int unread = 0;
+            if (ioctl(child_.requestFd(), FIONREAD, &unread) == 0 && unread > 0)
+                return Step::NotTaken;
+        }
         if (step != Step::Ok)
             return step;
         if (!decoder_.feed(chunk, got, pending_)) {

@@ -465,8 +465,9 @@ private slots:
         const pid_t runtime = runtimeOf(getpid());
         QVERIFY(runtime > 0);
         if (!midConversion) {
+            // At once, not reaped: it may still look alive when the request goes
+            // out, but it never reads it.
             QCOMPARE(kill(runtime, SIGKILL), 0);
-            QCOMPARE(waitpid(runtime, nullptr, 0), runtime);
             expectOrdinaryConversion();
             QVERIFY(runtimeOf(getpid()) != runtime);
             return;
