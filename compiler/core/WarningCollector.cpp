@@ -62,4 +62,13 @@ std::vector<Warning> WarningCollector::take() {
     return result;
 }
 
+std::string otherFilePlace(std::uint64_t line, std::string_view path) {
+    std::string text = " (on line " + std::to_string(line);
+    if (!path.empty()) {
+        text += " of ";
+        text.append(path.data(), path.size());
+    }
+    return text + ')';
+}
+
 }  // namespace VantorCompiler

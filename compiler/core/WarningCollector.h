@@ -12,6 +12,10 @@
 
 namespace VantorCompiler {
 
+// The end of the text of a message that arose in another file:
+// " (on line L of PATH)", or " (on line L)" when the path is not known.
+std::string otherFilePlace(std::uint64_t line, std::string_view path);
+
 class WarningCollector {
 public:
     // Warnings kept; the ones after them are only counted.

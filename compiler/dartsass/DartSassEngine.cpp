@@ -39,8 +39,8 @@ Place placeInFile(const std::string& path, std::uint32_t line0, std::uint32_t co
 }
 
 // The innermost frame of a trace that lies in the given text, converted.
-Place frameInText(const std::string& trace, std::string_view input) {
-    for (const Frame& frame : parseFrames(trace))
+Place frameInText(const std::vector<Frame>& frames, std::string_view input) {
+    for (const Frame& frame : frames)
         if (frame.location == InputName && frame.line > 0 && frame.column > 0)
             return placeInText(input, frame.line - 1, frame.column - 1);
     return {};
@@ -203,10 +203,10 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
         if (event.span && event.span->url == options.url) {
             place = placeInText(input, event.span->start.line, event.span->start.column);
         } else {
-            place = frameInText(event.stackTrace, input);
             const std::vector<Frame> frames = parseFrames(event.stackTrace);
+            place = frameInText(frames, input);
             if (place.line == 0 && !frames.empty())
-                where = " (on line " + std::to_string(frames.front().line) + " of " + frames.front().location + ")";
+                where = otherFilePlace(frames.front().line, frames.front().location);
         }
         warnings.add(prefix(event) + trimmed(event.message) + where, place.line, place.column);
     };
@@ -254,10 +254,10 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
                                              : placeInFile(path, span.start.line, span.start.column);
             conversion.errorFileLine = place.line;
             conversion.errorFileColumn = place.column;
-            const Place load = frameInText(failure->stackTrace, input);
+            const std::vector<Frame> frames = parseFrames(failure->stackTrace);
+            const Place load = frameInText(frames, input);
             conversion.errorLine = load.line;
             conversion.errorColumn = load.column;
-            const std::vector<Frame> frames = parseFrames(failure->stackTrace);
             const std::string shown = frames.empty() ? *conversion.errorFile : frames.front().location;
             error += " (" + shown + ", line " + std::to_string(place.line) + ", column " +
                      std::to_string(place.column) + ")";

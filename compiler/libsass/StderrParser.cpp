@@ -1,6 +1,7 @@
 #include "StderrParser.h"
 
 #include "core/TextPrefix.h"
+#include "core/WarningCollector.h"
 
 namespace VantorCompiler {
 namespace {
@@ -188,15 +189,6 @@ private:
 bool blank(std::string_view s) { return trimmed(s).empty(); }
 
 }  // namespace
-
-std::string otherFilePlace(std::uint64_t line, std::string_view path) {
-    std::string text = " (on line " + std::to_string(line);
-    if (!path.empty()) {
-        text += " of ";
-        text.append(path.data(), path.size());
-    }
-    return text + ')';
-}
 
 std::vector<StderrMessage> parseStderr(std::string_view input, std::string_view directory) {
     std::vector<StderrMessage> messages;

@@ -39,10 +39,6 @@ struct StderrMessage {
     std::size_t offset = 0;
 };
 
-// The end of the text of a message that arose in another file:
-// " (on line L of PATH)", or " (on line L)" when the path is not known.
-std::string otherFilePlace(std::uint64_t line, std::string_view path);
-
 // Splits text into libsass's messages, in order. Never drops a non-blank line:
 // what it cannot read comes back as a message at 0:0 with the line's own text.
 // Paths below directory (libsass's working directory) are named relative to it.
