@@ -2,6 +2,8 @@
 // module system refused, hints on libsass's limits, errors in imported files.
 #include <VantorCompiler.h>
 
+#include "CurrentFolder.h"
+
 #include <QtTest>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -82,26 +84,6 @@ QByteArray moduleRefusal(const QByteArray& rule, bool imported) {
 }
 
 // A working directory of partials for one test; the worker follows it.
-class PartialsDir {
-public:
-    explicit PartialsDir(const QMap<QString, QByteArray>& files) : previous_(QDir::currentPath()) {
-        for (auto it = files.begin(); it != files.end(); ++it) {
-            QDir(dir_.path()).mkpath(QFileInfo(it.key()).path());
-            QFile f(dir_.filePath(it.key()));
-            if (f.open(QIODevice::WriteOnly))
-                f.write(it.value());
-        }
-        QDir::setCurrent(dir_.path());
-    }
-    ~PartialsDir() { QDir::setCurrent(previous_); }
-    PartialsDir(const PartialsDir&) = delete;
-    PartialsDir& operator=(const PartialsDir&) = delete;
-    QString path(const QString& name) const { return QFileInfo(dir_.filePath(name)).canonicalFilePath(); }
-
-private:
-    QTemporaryDir dir_;
-    QString previous_;
-};
 
 const QMap<QString, QByteArray> Partials{
     {"_part.scss",
@@ -198,7 +180,7 @@ private slots:
     }
 
     void warningsOfImportedFiles() {
-        PartialsDir dir(Partials);
+        CurrentFolder dir(Partials);
         const Result r = convert("@import \"part\";\na {\n  @include pm(3);\n  w: pf();\n}");
         QVERIFY2(r.errorNull, r.error.constData());
         // At the @include and the call in the text; the partial's own @warn at 0:0, naming its file and line.
@@ -207,7 +189,7 @@ private slots:
     }
 
     void deprecationsOfImportedFiles() {
-        PartialsDir dir(Partials);
+        CurrentFolder dir(Partials);
         const Result r = convert("@import \"dep\";\na { @include dm; }");
         QCOMPARE(r.warnings, (QStringList{"0:0 " + OperationWarning + " (on line 1 of _dep.scss)",
                                           "2:5 DEBUG: in dm"}));
@@ -244,7 +226,7 @@ private slots:
     void endlessPrintedWarningsStayBounded() {
         const int passes = 8000;
         const QString folder = QStringList(16, QString(200, 'd')).join('/');
-        PartialsDir dir({{folder + "/_loop.scss",
+        CurrentFolder dir({{folder + "/_loop.scss",
                           "@for $i from 1 through " + QByteArray::number(passes) + " { $x: #fff + 1; }\n"}});
         const Result r = convert("@import \"" + folder.toUtf8() + "/loop\";\na { b: c }");
         QCOMPARE(r.css, QByteArray("a {\n    b: c;\n}\n"));
@@ -379,7 +361,7 @@ private slots:
     void moduleRulesOfImportedFilesRefused() {
         QFETCH(QByteArray, scss);
         QFETCH(QByteArray, rule);
-        PartialsDir dir(Partials);
+        CurrentFolder dir(Partials);
         const Result r = convert(scss);
         QVERIFY(r.cssNull);
         QCOMPARE(r.error, moduleRefusal(rule, true));
@@ -469,7 +451,7 @@ private slots:
         QFETCH(int, fileLine);
         QFETCH(int, fileColumn);
         QFETCH(QByteArray, error);
-        PartialsDir dir(Partials);
+        CurrentFolder dir(Partials);
         const Result r = convert(scss);
         QVERIFY(r.cssNull);
         QCOMPARE(r.error, error);
@@ -484,7 +466,7 @@ private slots:
     }
 
     void errorFileBelongsToTheLiveConversion() {
-        PartialsDir dir(Partials);
+        CurrentFolder dir(Partials);
         CompilerOptions o;
         o.input = sass_copy_c_string("@import \"bad\";");
         VantorCompiler::compile(o);

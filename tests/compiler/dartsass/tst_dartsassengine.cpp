@@ -7,6 +7,8 @@
 #include "Packet.h"
 #include "embedded_sass.pb.h"
 
+#include "CurrentFolder.h"
+
 #include <QtTest>
 
 #include <signal.h>
@@ -123,26 +125,6 @@ private:
     const char* name_;
 };
 
-// Runs the test from a folder of its own, restoring the current one after.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const QMap<QString, QByteArray>& files) : previous_(QDir::currentPath()) {
-        for (auto it = files.begin(); it != files.end(); ++it) {
-            QFile f(dir_.filePath(it.key()));
-            if (f.open(QIODevice::WriteOnly))
-                f.write(it.value());
-        }
-        QDir::setCurrent(dir_.path());
-    }
-    ~CurrentFolder() { QDir::setCurrent(previous_); }
-    CurrentFolder(const CurrentFolder&) = delete;
-    CurrentFolder& operator=(const CurrentFolder&) = delete;
-    QString path(const QString& name) const { return QFileInfo(dir_.filePath(name)).canonicalFilePath(); }
-
-private:
-    QTemporaryDir dir_;
-    QString previous_;
-};
 
 std::string outbound(const proto::OutboundMessage& message) {
     std::string bytes;
@@ -268,6 +250,10 @@ private slots:
                                      << QByteArray("@media (width >= 600px) {\n    .b {\n        c: rgba(0, 0, 0, 0.5);\n"
                                                    "    }\n}\n");
         QTest::newRow("no CSS at all") << QByteArray("$a: 1;") << 2 << QByteArray("");
+        // One line of 200,000 characters, as a pasted minified value.
+        const QByteArray longValue(200000, 'x');
+        QTest::newRow("a very long line") << "a { b: " + longValue + "; }" << 2
+                                          << "a {\n    b: " + longValue + ";\n}\n";
     }
     void converts() {
         if (!HaveRuntime)
