@@ -29,16 +29,19 @@ const char* LibsassEngine::unavailable() { return nullptr; }
 const char* LibsassEngine::refusesStyle(std::int32_t) const { return nullptr; }
 
 // The refusal of a module system rule, found in the text or, imported, in the
-// CSS; it names the way out first.
+// CSS. Its first sentence is the way out (Dart Sass, or why it cannot run
+// here), so a message line that shows only the start still shows that; the
+// libsass way round follows.
 std::string LibsassEngine::moduleRuleText(std::string_view rule, bool imported) const {
     std::string text(rule);
     text += imported ? " (in an imported file) is not supported by libsass" : " is not supported by libsass";
-    text += ", which predates the Sass module system (@use, @forward, and built-in modules such as sass:math). ";
     const char* problem = modernEngineProblem_ ? modernEngineProblem_() : "it is not built in";
     if (!problem)
-        text += "Dart Sass converts it: choose Dart Sass as the compiler. Or use";
+        text += "; Dart Sass converts it: choose Dart Sass as the compiler. ";
     else
-        text += std::string("Dart Sass would convert it, but it cannot run here (") + problem + "). Use";
+        text += std::string(", and Dart Sass, which would convert it, cannot run here (") + problem + "). ";
+    text += "libsass predates the Sass module system (@use, @forward, and built-in modules such as sass:math)";
+    text += problem ? ": use" : "; to stay with it, use";
     text += " @import and the global functions instead (";
     text += GlobalFunctionExamples;
     text += ").";

@@ -75,12 +75,12 @@ QString leftover(const QString& name, const QString& property) {
 // can run here, else why it cannot, and the libsass way round.
 QByteArray moduleRefusal(const QByteArray& rule, bool imported) {
     const char* problem = VantorCompiler::engine_error(VantorCompiler::DartSass);
-    const QByteArray wayOut = problem ? "Dart Sass would convert it, but it cannot run here (" + QByteArray(problem) + "). Use"
-                                      : QByteArray("Dart Sass converts it: choose Dart Sass as the compiler. Or use");
-    return rule + (imported ? " (in an imported file)" : "") +
-           " is not supported by libsass, which predates the Sass module system (@use, @forward, and built-in "
-           "modules such as sass:math). " +
-           wayOut + " @import and the global functions instead (math.div(a, b) \xE2\x86\x92 a / b, map.get \xE2\x86\x92 map-get).";
+    const QByteArray wayOut = problem ? ", and Dart Sass, which would convert it, cannot run here (" + QByteArray(problem) + "). "
+                                      : QByteArray("; Dart Sass converts it: choose Dart Sass as the compiler. ");
+    return rule + (imported ? " (in an imported file)" : "") + " is not supported by libsass" + wayOut +
+           "libsass predates the Sass module system (@use, @forward, and built-in modules such as sass:math)" +
+           (problem ? ": use" : "; to stay with it, use") +
+           " @import and the global functions instead (math.div(a, b) \xE2\x86\x92 a / b, map.get \xE2\x86\x92 map-get).";
 }
 
 // A working directory of partials for one test; the worker follows it.

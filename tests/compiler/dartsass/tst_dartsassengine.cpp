@@ -215,7 +215,7 @@ private slots:
             CompilerOptions o;
             o.input = sass_copy_c_string("@use \"sass:math\";");
             QVERIFY(VantorCompiler::compile(o) == nullptr);
-            QVERIFY2(QByteArray(VantorCompiler::error()).contains("Dart Sass would convert it, but it cannot run here (" +
+            QVERIFY2(QByteArray(VantorCompiler::error()).contains("Dart Sass, which would convert it, cannot run here (" +
                                                                    problem + ")"),
                      VantorCompiler::error());
             VantorCompiler::free_memory();
