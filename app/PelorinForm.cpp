@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTextDocument>
@@ -94,6 +95,10 @@ void PelorinForm::InitializeComponent() {
     MessageBox = new ElidedLabel;
     CopyrightLabel = new ChromeLabel(QAccessible::Link);
     ExportsFolderLabel = new ChromeLabel(QAccessible::Link);
+    ConvertWithDartSass = new ChromeLabel(QAccessible::Link);
+    EngineLabel = new ChromeLabel(QAccessible::ButtonMenu);
+    ImportFolderLabel = new QLabel;
+    WarningCountLabel = new ChromeLabel(QAccessible::Link);
     splitContainer1 = new QSplitter(Qt::Horizontal);
     Panel1 = new QWidget;
     Panel2 = new QWidget;
@@ -156,8 +161,8 @@ void PelorinForm::InitializeComponent() {
     for (QLabel* label : std::initializer_list<QLabel*>{Beta, ExportsFolderLabel, CopyrightLabel, Minimize, Title})
         label->adjustSize();
 
-    // Message strip. The layout keeps the message line sized to its text,
-    // which every conversion replaces.
+    // Message strip. placeMessageLine() keeps the message line sized to its
+    // text, which every conversion replaces, and the link after it.
     OptionsBar->setObjectName("OptionsBar");
     OptionsBar->setGeometry(1, 54, 993, 26);
     setBackground(OptionsBar, MessageStrip);
@@ -170,9 +175,17 @@ void PelorinForm::InitializeComponent() {
     // Clicked to reach the error; not a stop on the way round with Tab.
     MessageBox->setFocusPolicy(Qt::NoFocus);
     addChild(OptionsBar, MessageBox);
-    auto* messageLayout = new QHBoxLayout(OptionsBar);
-    messageLayout->setContentsMargins(0, 0, 0, 0);
-    messageLayout->addWidget(MessageBox, 0, Qt::AlignLeft | Qt::AlignTop);
+    MessageBox->move(0, 0);
+    // Shown only while libsass refuses a module system rule and Dart Sass can run.
+    setUpLink(ConvertWithDartSass);
+    ConvertWithDartSass->setObjectName("ConvertWithDartSass");
+    ConvertWithDartSass->setText("Convert with Dart Sass");
+    ConvertWithDartSass->setContentsMargins(6, 6, 6, 6);
+    setForeground(ConvertWithDartSass, ActionLink);
+    ConvertWithDartSass->setToolTip("Choose Dart Sass as the compiler and convert the text with it");
+    addChild(OptionsBar, ConvertWithDartSass);
+    ConvertWithDartSass->adjustSize();
+    ConvertWithDartSass->hide();
 
     // Framed body: a one-pixel frame round the whole window, behind the two
     // strips. Its children are placed inside the frame.
@@ -204,11 +217,40 @@ void PelorinForm::InitializeComponent() {
     Status->setFont(uiFont(8.25));
     setForeground(Status, DarkGray);
     addChild(Footer, Status);
+    // The compiler in effect, at the far right; it opens the Compiler submenu.
+    EngineLabel->setObjectName("EngineLabel");
+    EngineLabel->setContentsMargins(5, 5, 8, 5);
+    EngineLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    EngineLabel->setFont(uiFont(8.25));
+    setForeground(EngineLabel, DarkGray);
+    EngineLabel->setHoverUnderline(true);
+    EngineLabel->setToolTip("The compiler: click to choose libsass or Dart Sass");
+    addChild(Footer, EngineLabel);
+    // Left: the folder relative loads resolve against, then the warning count (hidden at none).
+    ImportFolderLabel->setObjectName("ImportFolderLabel");
+    ImportFolderLabel->setTextFormat(Qt::PlainText);
+    ImportFolderLabel->setContentsMargins(8, 5, 5, 5);
+    ImportFolderLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ImportFolderLabel->setFont(uiFont(8.25));
+    setForeground(ImportFolderLabel, DarkGray);
+    addChild(Footer, ImportFolderLabel);
+    WarningCountLabel->setObjectName("WarningCountLabel");
+    WarningCountLabel->setContentsMargins(5, 5, 5, 5);
+    WarningCountLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    WarningCountLabel->setFont(uiFont(8.25));
+    setForeground(WarningCountLabel, SyntaxColors().warningMark);
+    WarningCountLabel->setHoverUnderline(true);
+    WarningCountLabel->setToolTip("Go to the first warning (F8 goes to the next)");
+    WarningCountLabel->hide();
+    addChild(Footer, WarningCountLabel);
     auto* statusDock = new QHBoxLayout(Footer);
     statusDock->setContentsMargins(0, 0, 0, 0);
     statusDock->setSpacing(0);
+    statusDock->addWidget(ImportFolderLabel);
+    statusDock->addWidget(WarningCountLabel);
     statusDock->addStretch(1);
     statusDock->addWidget(Status);
+    statusDock->addWidget(EngineLabel);
 
     // The two editor panels of the split container, each with a 4-pixel padding.
     for (auto [panel, name, editor] : {std::tuple{Panel1, "Panel1", SassEditor},
@@ -276,6 +318,9 @@ void PelorinForm::InitializeComponent() {
     connect(ExportsFolderLabel, &ChromeLabel::mouseEntered, this, &PelorinForm::ExportsFolderLabel_MouseEnter);
     connect(ExportsFolderLabel, &ChromeLabel::mouseLeft, this, &PelorinForm::ExportsFolderLabel_MouseLeave);
     connect(MessageBox, &ChromeLabel::clicked, this, &PelorinForm::MessageBox_Click);
+    connect(ConvertWithDartSass, &ChromeLabel::clicked, this, &PelorinForm::ConvertWithDartSass_Click);
+    connect(EngineLabel, &ChromeLabel::clicked, this, &PelorinForm::EngineLabel_Click);
+    connect(WarningCountLabel, &ChromeLabel::clicked, this, &PelorinForm::WarningCountLabel_Click);
 
     // What screen readers announce. Labels that show their own text are
     // announced by it; the message line and the status line by their text
@@ -296,6 +341,8 @@ void PelorinForm::InitializeComponent() {
     CssEditor->setAccessibleDescription("CSS output");
     Footer->setAccessibleName("Status bar");
     Status->setAccessibleDescription("Compile time");
+    EngineLabel->setAccessibleDescription("Compiler; opens the Compiler menu");
+    WarningCountLabel->setAccessibleDescription("Goes to the first warning");
 
     // SCSS editor menu: editor commands, then the conversion options.
     EditorOptions = new QMenu(this);
@@ -345,6 +392,20 @@ void PelorinForm::InitializeComponent() {
     }
     separator(EditorOptions, toolStripSeparator3, "toolStripSeparator3");
     option(EditorOptions, sourceMapEmbedToolStripMenuItem, "sourceMapEmbedToolStripMenuItem", "Source Map Embed", false);
+    // The compiler, last; libsass at start. The texts are the library's.
+    separator(EditorOptions, toolStripSeparator4, "toolStripSeparator4");
+    submenu(compilerToolStripMenuItem, "compilerToolStripMenuItem", "Compiler");
+    option(compilerToolStripMenuItem, libsassToolStripMenuItem, "libsassToolStripMenuItem",
+           QString::fromUtf8(VantorCompiler::engine_version(VantorCompiler::Libsass)), true);
+    option(compilerToolStripMenuItem, dartSassToolStripMenuItem, "dartSassToolStripMenuItem",
+           QString::fromUtf8(VantorCompiler::engine_version(VantorCompiler::DartSass)), false);
+    // The reasons of disabled items (a style the engine lacks, an engine that cannot run) show on hover.
+    outputStyleToolStripMenuItem->setToolTipsVisible(true);
+    compilerToolStripMenuItem->setToolTipsVisible(true);
+    updateDartSassEntry();
+    showChoices();
+    showImportFolder();
+    connect(compilerToolStripMenuItem, &QMenu::aboutToShow, this, &PelorinForm::updateDartSassEntry);
 
     // CSS editor menu.
     CssEditorOptions = new QMenu(this);
@@ -384,6 +445,8 @@ void PelorinForm::InitializeComponent() {
     connect(toolStripMenuItem10, &QAction::triggered, this, &PelorinForm::toolStripMenuItem10_Click);
     connect(toolStripMenuItem11, &QAction::triggered, this, &PelorinForm::toolStripMenuItem11_Click);
     connect(sourceMapEmbedToolStripMenuItem, &QAction::triggered, this, &PelorinForm::sourceMapEmbed_Click);
+    connect(libsassToolStripMenuItem, &QAction::triggered, this, &PelorinForm::libsassToolStripMenuItem_Click);
+    connect(dartSassToolStripMenuItem, &QAction::triggered, this, &PelorinForm::dartSassToolStripMenuItem_Click);
     connect(CssEditorCtxCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxCopy_Click);
     connect(CssEditorCtxSAllCopy, &QAction::triggered, this, &PelorinForm::CssEditorCtxSAllCopy_Click);
     connect(CssEditorCtxDownload, &QAction::triggered, this, &PelorinForm::CssEditorCtxDownload_Click);
@@ -399,7 +462,12 @@ void PelorinForm::InitializeComponent() {
 
     // Keyboard: Tab goes round the editors and the chrome labels (inside the
     // SCSS editor it inserts a tab, so Ctrl+Tab moves on from anywhere).
-    setTabOrder(CssEditor, ExportsFolderLabel);
+    // The message line's link, while it shows, comes right after the text it is about.
+    setTabOrder(SassEditor, ConvertWithDartSass);
+    setTabOrder(ConvertWithDartSass, CssEditor);
+    setTabOrder(CssEditor, WarningCountLabel);
+    setTabOrder(WarningCountLabel, EngineLabel);
+    setTabOrder(EngineLabel, ExportsFolderLabel);
     setTabOrder(ExportsFolderLabel, CopyrightLabel);
     setTabOrder(CopyrightLabel, Minimize);
     setTabOrder(Minimize, Close);
@@ -465,6 +533,7 @@ void PelorinForm::SassEditor_DragDrop(const QString& path, const QString& text) 
         return;
     }
     Title->setToolTip("@import folder: " + QDir::toNativeSeparators(folder));
+    showImportFolder();
     // One edit, so one undo step and one conversion; the same text from another
     // folder converts once all the same, since its @imports may now differ.
     const int before = conversions_;
@@ -526,7 +595,21 @@ const PelorinForm::MenuChoice PelorinForm::menuChoices[] = {
     {&PelorinForm::toolStripMenuItem9, &VantorCompiler::CompilerOptions::indent_width, 8},
     {&PelorinForm::toolStripMenuItem10, &VantorCompiler::CompilerOptions::indent_width, 9},
     {&PelorinForm::toolStripMenuItem11, &VantorCompiler::CompilerOptions::indent_width, 10},
+    {&PelorinForm::libsassToolStripMenuItem, &VantorCompiler::CompilerOptions::engine, VantorCompiler::Libsass},
+    {&PelorinForm::dartSassToolStripMenuItem, &VantorCompiler::CompilerOptions::engine, VantorCompiler::DartSass},
 };
+
+namespace {
+
+// Dart Sass writes Expanded and Compressed CSS only.
+bool engineWritesStyle(std::int32_t engine, std::int32_t style) {
+    return engine != VantorCompiler::DartSass || style == VantorCompiler::Expanded ||
+           style == VantorCompiler::Compressed;
+}
+
+const char* const MissingStylesTip = "Dart Sass writes Expanded and Compressed CSS";
+
+}  // namespace
 
 // The value is stored and converted before the check marks move; the items
 // do not check themselves.
@@ -539,11 +622,58 @@ void PelorinForm::chooseOption(QAction* item) {
     if (!chosen)
         return;
     options.*chosen->field = chosen->value;
+    // An engine that lacks the chosen style converts with Expanded, which the marks then show.
+    if (!engineWritesStyle(options.engine, options.output_style))
+        options.output_style = VantorCompiler::Expanded;
     Compile();
-    for (const MenuChoice& choice : menuChoices) {
-        if (choice.field == chosen->field)
-            (this->*choice.item)->setChecked(&choice == chosen);
+    showChoices();
+}
+
+void PelorinForm::showChoices() {
+    for (const MenuChoice& choice : menuChoices)
+        (this->*choice.item)->setChecked(options.*choice.field == choice.value);
+    for (QAction* style : {nestedToolStripMenuItem, compactToolStripMenuItem}) {
+        const bool written = engineWritesStyle(options.engine, style == nestedToolStripMenuItem
+                                                                   ? VantorCompiler::Nested
+                                                                   : VantorCompiler::Compact);
+        style->setEnabled(written);
+        style->setToolTip(written ? QString() : MissingStylesTip);
     }
+    const char* engine = VantorCompiler::engine_version(options.engine);
+    EngineLabel->setText(engine ? QString::fromUtf8(engine) : QString("Unknown compiler"));
+    EngineLabel->setAccessibleName("Compiler: " + EngineLabel->text());
+    EngineLabel->adjustSize();
+}
+
+void PelorinForm::updateDartSassEntry() {
+    const char* problem = VantorCompiler::engine_error(VantorCompiler::DartSass);
+    dartSassToolStripMenuItem->setText(problem ? QString("Dart Sass (not available)")
+                                               : QString::fromUtf8(VantorCompiler::engine_version(VantorCompiler::DartSass)));
+    dartSassToolStripMenuItem->setToolTip(problem ? QString::fromUtf8(problem) : QString());
+    dartSassToolStripMenuItem->setEnabled(!problem);
+}
+
+void PelorinForm::libsassToolStripMenuItem_Click() { chooseOption(libsassToolStripMenuItem); }
+void PelorinForm::dartSassToolStripMenuItem_Click() { chooseOption(dartSassToolStripMenuItem); }
+
+void PelorinForm::ConvertWithDartSass_Click() {
+    if (!showsConversionMessage_ || !offersDartSass_ || VantorCompiler::engine_error(VantorCompiler::DartSass))
+        return;
+    // The link goes with the refusal; the caret goes back to the text.
+    const bool hadFocus = ConvertWithDartSass->hasFocus();
+    chooseOption(dartSassToolStripMenuItem);
+    if (hadFocus && !ConvertWithDartSass->isVisibleTo(this))
+        SassEditor->setFocus(Qt::OtherFocusReason);
+}
+
+void PelorinForm::EngineLabel_Click() {
+    updateDartSassEntry();
+    // Above the label, as the footer sits at the window's bottom.
+    const QSize menu = compilerToolStripMenuItem->sizeHint();
+    const QPoint corner = EngineLabel->mapToGlobal(QPoint(EngineLabel->width() - menu.width(), -menu.height()));
+    compilerToolStripMenuItem->popup(corner);
+    if (QAction* first = options.engine == VantorCompiler::DartSass ? dartSassToolStripMenuItem : libsassToolStripMenuItem)
+        compilerToolStripMenuItem->setActiveAction(first);
 }
 
 void PelorinForm::nestedToolStripMenuItem_Click() { chooseOption(nestedToolStripMenuItem); }
@@ -591,6 +721,13 @@ void PelorinForm::CssEditorCtxSAllCopy_Click() {
 // system cuts short is retried at once, which fails with the system's reason
 // ("No space left on device", "File too large").
 void PelorinForm::CssEditorCtxDownload_Click() {
+    // The CSS view is empty or stale while the text has an error: writing it would replace
+    // the last good export with nothing.
+    if (conversionFailed_) {
+        exportError_ = "Nothing exported: the SCSS has an error. The last export is kept.";
+        setMessage(exportError_);
+        return;
+    }
     const QString path = exportFilePath();
     constexpr QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     QSaveFile file(path);
@@ -614,8 +751,9 @@ void PelorinForm::CssEditorCtxDownload_Click() {
         setMessage(exportError_);
         return;
     }
-    // The export's own earlier failure goes; whatever else the line shows stays.
-    if (!exportError_.isEmpty() && !showsConversionMessage_ && MessageBox->text() == exportError_)
+    // A failure the window itself showed (an earlier export, drop or exports-folder action)
+    // would read as this export's; the conversion's own message comes back.
+    if (!showsConversionMessage_)
         setMessage(conversionMessage_, true);
     exportError_.clear();
 }
@@ -632,12 +770,19 @@ void PelorinForm::ExportsFolderLabel_Click() {
 }
 
 void PelorinForm::setMessage(const QString& text, bool fromConversion) {
-    if (MessageBox->text() != text) {
+    if (MessageBox->text() != text)
         MessageBox->setText(text);
-        MessageBox->adjustSize();
-    }
     showsConversionMessage_ = fromConversion;
+    ConvertWithDartSass->setVisible(fromConversion && offersDartSass_);
+    placeMessageLine();
     updateMessageToolTip();
+}
+
+void PelorinForm::placeMessageLine() {
+    MessageBox->adjustSize();
+    const int link = ConvertWithDartSass->isVisibleTo(OptionsBar) ? ConvertWithDartSass->width() : 0;
+    MessageBox->resize(qMin(MessageBox->width(), OptionsBar->width() - link), MessageBox->height());
+    ConvertWithDartSass->move(MessageBox->width(), 0);
 }
 
 void PelorinForm::updateMessageToolTip() {
@@ -655,6 +800,7 @@ void PelorinForm::updateMessageToolTip() {
         tip = place.isEmpty() ? MessageBox->text() : MessageBox->text() + "\n" + place;
     // The compiler's words are plain text, even where they look like markup.
     MessageBox->setToolTip(chrome::plainToolTip(tip));
+    MessageBox->setAccessibleDescription(MessageBox->isElided() ? MessageBox->text() : QString("Compiler message"));
     if (showsConversionMessage_ && errorPosition_.line > 0)
         MessageBox->setCursor(Qt::PointingHandCursor);
     else
@@ -683,6 +829,7 @@ void PelorinForm::MessageBox_Click() {
 
 void PelorinForm::showWarnings() {
     const std::int32_t count = VantorCompiler::warning_count();
+    showWarningCount(totalWarnings());
     if (count <= 0) {
         SassEditor->clearWarnings();
         return;
@@ -706,6 +853,63 @@ void PelorinForm::showWarnings() {
     SassEditor->setWarnings(warnings);
 }
 
+int PelorinForm::totalWarnings() {
+    const std::int32_t count = VantorCompiler::warning_count();
+    // Past the kept ones, the last entry counts the rest: "… and N more warnings".
+    if (count > 1 && VantorCompiler::warning_line(count - 1) == 0) {
+        static const QRegularExpression more("^\\x{2026} and (\\d+) more warnings?$");
+        const QRegularExpressionMatch m = more.match(QString::fromUtf8(VantorCompiler::warning_text(count - 1)));
+        if (m.hasMatch())
+            return count - 1 + m.captured(1).toInt();
+    }
+    return count;
+}
+
+void PelorinForm::showWarningCount(int count) {
+    WarningCountLabel->setVisible(count > 0);
+    if (count <= 0)
+        return;
+    WarningCountLabel->setText(count == 1 ? QString("1 warning") : QString("%1 warnings").arg(count));
+    WarningCountLabel->setAccessibleName(WarningCountLabel->text());
+    WarningCountLabel->adjustSize();
+}
+
+void PelorinForm::WarningCountLabel_Click() {
+    const QList<int> lines = SassEditor->warningLines();
+    if (!lines.isEmpty())
+        SassEditor->goToPosition(lines.first(), 1);
+}
+
+void PelorinForm::showImportFolder() {
+    const QString folder = QDir::currentPath();
+    const QString home = QDir::homePath();
+    QString shown = folder;
+    if (folder == home)
+        shown = "~";
+    else if (home != "/" && folder.startsWith(home + '/'))
+        shown = '~' + folder.mid(home.size());
+    // Long paths keep both ends: the top folders and the one that matters, the last.
+    constexpr int MaxWidth = 320;
+    ImportFolderLabel->setText(
+        QFontMetrics(ImportFolderLabel->font()).elidedText(QDir::toNativeSeparators(shown), Qt::ElideMiddle, MaxWidth));
+    ImportFolderLabel->setToolTip(chrome::plainToolTip("Relative imports resolve from " + QDir::toNativeSeparators(folder)));
+    ImportFolderLabel->setAccessibleName("Import folder: " + QDir::toNativeSeparators(folder));
+    ImportFolderLabel->adjustSize();
+}
+
+QString PelorinForm::errorFileSuffix() {
+    const char* file = VantorCompiler::error_file();
+    // Dart Sass's own text already ends with the file and line.
+    if (!file || options.engine != VantorCompiler::Libsass)
+        return QString();
+    QString path = QString::fromUtf8(file);
+    const QString relative = QDir::current().relativeFilePath(path);
+    if (!QDir::isRelativePath(path) && !relative.startsWith("../"))
+        path = relative;
+    const int line = VantorCompiler::error_file_line();
+    return " (in " + QDir::toNativeSeparators(path) + (line > 0 ? QString(", line %1").arg(line) : QString()) + ")";
+}
+
 bool PelorinForm::refuseNulCharacter() {
     const qsizetype nul = lastSource_.indexOf(QChar(0));
     if (nul < 0)
@@ -718,9 +922,12 @@ bool PelorinForm::refuseNulCharacter() {
                             .arg(at.line)
                             .arg(at.column);
     exportError_.clear();
+    offersDartSass_ = false;
+    conversionFailed_ = true;
     markError(at);
     setMessage(conversionMessage_, true);
     SassEditor->clearWarnings();
+    showWarningCount(0);
     CssEditor->showOutput(QString());
     return true;
 }
@@ -750,8 +957,11 @@ void PelorinForm::convertSource() {
             // Exactly one release per conversion, even if showing the result throws.
             ScopeExit release([] { VantorCompiler::free_memory(); });
             exportError_.clear();
+            offersDartSass_ = VantorCompiler::error_kind() == VantorCompiler::ModuleSystemRefused &&
+                              !VantorCompiler::engine_error(VantorCompiler::DartSass);
+            conversionFailed_ = VantorCompiler::error_kind() != VantorCompiler::NoError;
             if (VantorCompiler::error()) {
-                conversionMessage_ = QString::fromUtf8(VantorCompiler::error());
+                conversionMessage_ = QString::fromUtf8(VantorCompiler::error()) + errorFileSuffix();
                 setMessage(conversionMessage_, true);
                 showErrorPosition(VantorCompiler::error_line(), VantorCompiler::error_column(),
                                   VantorCompiler::error_file());
@@ -768,12 +978,15 @@ void PelorinForm::convertSource() {
         Status->setText(compiledInText(static_cast<qint32>(timer.elapsed())));
     } catch (...) {
         conversionMessage_ = errorText("Error while compiling the code");
+        offersDartSass_ = false;
+        conversionFailed_ = true;
         // The marks of an earlier conversion would point the message's click
         // at a place this failure knows nothing of.
         errorFile_.clear();
         markError({0, 0});
         setMessage(conversionMessage_);
         SassEditor->clearWarnings();
+        showWarningCount(0);
         Status->setText("Compilation Failed");
     }
 }

@@ -90,7 +90,33 @@ private:
     void toolStripMenuItem10_Click();
     void toolStripMenuItem11_Click();
     void sourceMapEmbed_Click();
+    // Compiler menu: the engine is one more choice of the table.
+    void libsassToolStripMenuItem_Click();
+    void dartSassToolStripMenuItem_Click();
     void chooseOption(QAction* item);
+    // Sets every choice's check mark from options, and what depends on the
+    // engine: the output styles it writes and the footer's engine name.
+    void showChoices();
+    // The Dart Sass entry as engine_error() finds it now: its version, or
+    // "not available" and disabled with the reason as its tool tip.
+    void updateDartSassEntry();
+    // The message line's way out of a refused @use: converts with Dart Sass.
+    void ConvertWithDartSass_Click();
+    // The footer's engine name opens the Compiler submenu above it.
+    void EngineLabel_Click();
+    // The footer's warning count goes to the first warning, as F8 does.
+    void WarningCountLabel_Click();
+    // Shows the folder relative loads resolve against, the program's current one.
+    void showImportFolder();
+    // The live conversion's warnings, the ones not kept included.
+    static int totalWarnings();
+    // The footer's "N warnings", hidden at none.
+    void showWarningCount(int count);
+    // " (in partials/_broken.scss, line 3)" for a libsass error in a loaded file, else empty.
+    static QString errorFileSuffix();
+    // Places the message line and, while it shows, the link after it: the
+    // line is cut to leave the link its room.
+    void placeMessageLine();
     struct MenuChoice;
     static const MenuChoice menuChoices[];
 
@@ -172,6 +198,14 @@ private:
     QAction* toolStripSeparator3 = nullptr;
     QAction* sourceMapEmbedToolStripMenuItem = nullptr;
     ChromeLabel* ExportsFolderLabel = nullptr;
+    QAction* toolStripSeparator4 = nullptr;
+    QMenu* compilerToolStripMenuItem = nullptr;
+    QAction* libsassToolStripMenuItem = nullptr;
+    QAction* dartSassToolStripMenuItem = nullptr;
+    ChromeLabel* ConvertWithDartSass = nullptr;
+    ChromeLabel* EngineLabel = nullptr;
+    QLabel* ImportFolderLabel = nullptr;
+    ChromeLabel* WarningCountLabel = nullptr;
     QSplitter* splitContainer1 = nullptr;
     QLabel* Beta = nullptr;
     QWidget* Panel1 = nullptr;
@@ -192,8 +226,14 @@ private:
     // The last conversion's message, and whether the message line shows it.
     QString conversionMessage_;
     bool showsConversionMessage_ = false;
+    // Whether the last conversion's message offers to convert with Dart Sass: libsass
+    // refused a module system rule and Dart Sass can run.
+    bool offersDartSass_ = false;
     // The failed export's message while the message line shows it.
     QString exportError_;
+    // Whether the last conversion gave no CSS to stand for the text: a Sass error, a refusal,
+    // a stop, a failure of the compiler or the window's own refusal. Export then writes nothing.
+    bool conversionFailed_ = false;
     int conversions_ = 0;
 };
 

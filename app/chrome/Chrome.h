@@ -30,6 +30,8 @@ inline const QColor SplitterLine{30, 30, 30};
 inline const QColor MutedLink{115, 115, 115};
 inline const QColor GlyphHover{68, 68, 68};
 inline const QColor LightSalmon{255, 160, 122};
+// A link that acts on the message beside it, bright enough to be seen as one.
+inline const QColor ActionLink{110, 175, 245};
 inline const QColor DarkGray{169, 169, 169};
 // Selected text in the find field, and a checked tool button's text.
 inline const QColor SelectionBackground{38, 79, 120};

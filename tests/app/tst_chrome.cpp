@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTimer>
+#include <QDir>
 #include <QtTest>
 
 #include <functional>
@@ -150,16 +151,22 @@ private slots:
         QCOMPARE(inWindow(close).top(), 1);
         QCOMPARE(close->height(), 53);
         QCOMPARE(close->width(), close->sizeHint().width());
-        // The status line against the footer's right edge, following its text.
+        // The status line right of the footer, following its text, with only the compiler's
+        // name right of it, against the footer's right edge.
         QLabel* status = child<QLabel>("Status");
-        QCOMPARE(inWindow(status).right(), 993);
+        QLabel* engine = child<QLabel>("EngineLabel");
+        QCOMPARE(inWindow(engine).right(), 993);
+        QCOMPARE(inWindow(status).right(), inWindow(engine).left() - 1);
         QCOMPARE(inWindow(status).top(), 530);
         QCOMPARE(status->height(), 26);
         QCOMPARE(status->width(), status->sizeHint().width());
         status->setText("Compiled in 123456.8 seconds");
         QApplication::processEvents();
         QCOMPARE(status->width(), status->sizeHint().width());
-        QCOMPARE(inWindow(status).right(), 993);
+        QCOMPARE(inWindow(status).right(), inWindow(engine).left() - 1);
+        QCOMPARE(inWindow(engine).right(), 993);
+        // The import folder leftmost.
+        QCOMPARE(inWindow(child<QLabel>("ImportFolderLabel")).left(), 1);
         // The message line grows with the compiler's text.
         QLabel* message = child<QLabel>("MessageBox");
         QPlainTextEdit* sass = child<QPlainTextEdit>("SassEditor");
@@ -281,8 +288,15 @@ private slots:
         QCOMPARE(child<QLabel>("Close")->text(), QString("X"));
         QCOMPARE(child("Minimize")->toolTip(), QString("Minimize"));
         QCOMPARE(child("Close")->toolTip(), QString("Close"));
+        QCOMPARE(child("EngineLabel")->toolTip(), QString("The compiler: click to choose libsass or Dart Sass"));
+        QCOMPARE(child("WarningCountLabel")->toolTip(), QString("Go to the first warning (F8 goes to the next)"));
+        QCOMPARE(child("ConvertWithDartSass")->toolTip(),
+                 QString("Choose Dart Sass as the compiler and convert the text with it"));
+        QVERIFY(child("ImportFolderLabel")->toolTip().contains(QDir::toNativeSeparators(QDir::currentPath())));
+        const QStringList withTips{"Minimize", "Close", "EngineLabel", "WarningCountLabel", "ConvertWithDartSass",
+                                   "ImportFolderLabel"};
         for (QWidget* widget : form->findChildren<QWidget*>())
-            if (widget->objectName() != "Minimize" && widget->objectName() != "Close")
+            if (!withTips.contains(widget->objectName()))
                 QVERIFY2(widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
     }
 

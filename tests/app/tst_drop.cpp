@@ -5,6 +5,7 @@
 // why in the message line; plain text is inserted where it is dropped.
 #include "PelorinForm.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -131,6 +132,41 @@ private slots:
         sass->undo();
         QCOMPARE(sass->toPlainText(), before);
         QCOMPARE(form->conversionCount(), conversions + 2);
+    }
+
+    // The footer's first item names the folder relative imports resolve from: the program's
+    // own at start, the dropped file's after a drop; home as ~, long paths cut in the middle,
+    // the whole path in the tool tip and the accessible name.
+    void importFolderInTheFooter() {
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", folder->path().toUtf8());
+        const QString deep = "projects/" + QString("very-long-folder-name-").repeated(8) + "/site";
+        const QString path = write(deep + "/main.scss", ".a { b: c; }\n");
+        const QString site = QFileInfo(path).absolutePath();
+        QVERIFY(QDir::setCurrent(folder->path() + "/projects"));
+        delete form;
+        form = new PelorinForm;
+        sass = form->findChild<QPlainTextEdit*>("SassEditor");
+        message = form->findChild<QLabel*>("MessageBox");
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        auto* label = form->findChild<QLabel*>("ImportFolderLabel");
+        QVERIFY(label);
+        QCOMPARE(label->text(), QString("~/projects"));
+        QVERIFY(label->toolTip().contains(folder->path() + "/projects"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name),
+                 "Import folder: " + folder->path() + "/projects");
+        // Leftmost in the footer.
+        QCOMPARE(label->x(), 0);
+
+        QVERIFY(dropOn(sass->viewport(), filesMime({path})));
+        QVERIFY(label->text().startsWith("~/projects/"));
+        QVERIFY(label->text().endsWith("/site"));
+        QVERIFY(label->text().contains(QChar(0x2026)));
+        QVERIFY(label->width() < form->width() / 2);
+        QVERIFY2(label->toolTip().contains(site), qPrintable(label->toolTip()));
+        QCOMPARE(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name), "Import folder: " + site);
+        qputenv("HOME", oldHome);
     }
 
     // Relative @imports of the dropped file resolve in its own folder, from the

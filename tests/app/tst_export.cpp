@@ -3,6 +3,8 @@
 #include "PelorinForm.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMimeData>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -163,7 +165,7 @@ private slots:
         QTest::newRow("UTF-8 without BOM")
             << QString::fromUtf8("a{content:\"é→✓\"}")
             << QByteArray("@charset \"UTF-8\";\na {\n    content: \"\xc3\xa9\xe2\x86\x92\xe2\x9c\x93\";\n}\n");
-        QTest::newRow("empty after an error") << "a{b:}" << QByteArray();
+        QTest::newRow("empty: only variables") << "$a: 1;" << QByteArray();
     }
     void laterExportsReplaceTheFile() {
         QFETCH(QString, scss);
@@ -194,6 +196,8 @@ private slots:
         QVERIFY2(message->text().startsWith("ERROR : Could not export the CSS to " + file() + ": "),
                  qPrintable(message->text()));
         QVERIFY(message->text().size() > QString("ERROR : Could not export the CSS to " + file() + ": ").size());
+        // The path once, not again in the system's reason.
+        QCOMPARE(message->text().count(folder()), 1);
         QVERIFY(messageBefore.isEmpty());
         QCOMPARE(sass->toPlainText(), QString("a{b:c}"));
         QCOMPARE(css->toPlainText(), QString("a {\n    b: c;\n}\n"));
@@ -286,11 +290,65 @@ private slots:
         QCOMPARE(parts.at(4), QByteArray("written"));
     }
 
-    // A conversion's own message is not taken away by a later export.
-    void successfulExportLeavesTheConversionsMessage() {
-        setSource("a { b: $nope; }");
+    // While the text has an error of any kind the CSS view holds no CSS of it: Export writes
+    // nothing, keeps the last export (creates none where there was none) and says so. Once
+    // the text converts again, Export writes again.
+    void exportDuringAnErrorKeepsTheLastExport_data() {
+        QTest::addColumn<QString>("scss");
+        QTest::addColumn<bool>("exportedBefore");
+        QTest::newRow("Sass error") << "a { b: $nope; }" << true;
+        QTest::newRow("Sass error, no export yet") << "a { b: $nope; }" << false;
+        QTest::newRow("unclosed block") << ".oops {" << true;
+        QTest::newRow("@use refused by libsass") << "@use \"sass:math\";\na { b: math.div(1, 2); }" << true;
+        QTest::newRow("NUL character") << QString("a { b: c; }") + QChar(0) << true;
+    }
+    void exportDuringAnErrorKeepsTheLastExport() {
+        QFETCH(QString, scss);
+        QFETCH(bool, exportedBefore);
+        if (exportedBefore)
+            exportCss();
+        const QByteArray previous = readAll(file());
+        QCOMPARE(previous.size() > 100, exportedBefore);
+        setSource(scss);
+        QVERIFY(!message->text().isEmpty());
         exportCss();
-        QCOMPARE(message->text(), QString("Undefined variable: \"$nope\"."));
+        QCOMPARE(message->text(), QString("Nothing exported: the SCSS has an error. The last export is kept."));
+        QCOMPARE(readAll(file()), previous);
+        QCOMPARE(QDir(folder()).exists(), exportedBefore);
+        QCOMPARE(sass->toPlainText(), scss);
+        setSource("a { b: c; }");
+        QCOMPARE(message->text(), QString());
+        exportCss();
+        QCOMPARE(readAll(file()), QByteArray("a {\n    b: c;\n}\n"));
+        QCOMPARE(message->text(), QString());
+    }
+
+    // A successful export clears a failure the window showed for an earlier drop or
+    // exports-folder action, which would read as this export's; a conversion's error stays.
+    void successfulExportClearsAnEarlierFailure() {
+        // A dropped file that is not there.
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(home.path() + "/missing.scss")});
+        QWidget* viewport = sass->viewport();
+        const QPoint at = viewport->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        QVERIFY2(message->text().startsWith("ERROR : Could not open"), qPrintable(message->text()));
+        exportCss();
+        QCOMPARE(message->text(), QString());
+        QVERIFY(readAll(file()).size() > 100);
+        // The exports folder cannot be created where a file stands in its way.
+        QVERIFY(QDir(folder()).removeRecursively());
+        QFile blocker(folder());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QTest::mouseClick(form->findChild<QLabel*>("ExportsFolderLabel"), Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(message->text(), "ERROR : Could not create the exports folder " + folder());
+        QVERIFY(QFile::remove(folder()));
+        exportCss();
+        QCOMPARE(message->text(), QString());
     }
 
     void openExportsFolderCreatesAndOpensIt() {

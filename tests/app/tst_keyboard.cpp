@@ -136,8 +136,10 @@ private slots:
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QStringList>("order");
-        const QStringList forward{"CssEditor", "ExportsFolderLabel", "CopyrightLabel", "Minimize", "Close", "SassEditor"};
-        const QStringList backward{"Minimize", "CopyrightLabel", "ExportsFolderLabel", "CssEditor", "SassEditor"};
+        const QStringList forward{"CssEditor", "EngineLabel", "ExportsFolderLabel", "CopyrightLabel",
+                                  "Minimize", "Close", "SassEditor"};
+        const QStringList backward{"Minimize", "CopyrightLabel", "ExportsFolderLabel", "EngineLabel", "CssEditor",
+                                   "SassEditor"};
         QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << "CssEditor" << forward.mid(1);
         QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << "SassEditor"
                                    << QStringList{"Close"} + backward;

@@ -70,7 +70,7 @@ private slots:
         QVERIFY(editorMenu && editorMenu->parent() == form);
         QCOMPARE(actionTexts(editorMenu), QStringList({"Undo", "Redo", "-", "Cut", "Copy", "Paste", "Select All", "-",
                                                        "Output Style", "Indent Type", "Indent Width", "-",
-                                                       "Source Map Embed"}));
+                                                       "Source Map Embed", "-", "Compiler"}));
         QCOMPARE(actionTexts(form->findChild<QMenu*>("outputStyleToolStripMenuItem")),
                  QStringList({"Nested", "Expanded", "Compact", "Compressed"}));
         QCOMPARE(actionTexts(form->findChild<QMenu*>("indentTypeToolStripMenuItem")), QStringList({"Spaces", "Tabs"}));
