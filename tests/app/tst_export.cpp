@@ -205,6 +205,27 @@ private slots:
         QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList({"pelorin_converted_css.css"}));
     }
 
+    // The exports folder cannot be made in a read-only documents folder: the message names
+    // the path once.
+    void exportWhereTheFolderCannotBeMade() {
+        const QString documents = home.path() + "/Documents";
+        QVERIFY(QDir().mkpath(documents));
+        QVERIFY(chmod(QFile::encodeName(documents).constData(), 0555) == 0);
+        {
+            WithoutPrivileges user;
+            if (!user.denied()) {
+                chmod(QFile::encodeName(documents).constData(), 0755);
+                QSKIP("cannot drop privileges here");
+            }
+            exportCss();
+        }
+        QVERIFY(chmod(QFile::encodeName(documents).constData(), 0755) == 0);
+        QVERIFY(!QFile::exists(file()));
+        QVERIFY2(message->text().startsWith("ERROR : Could not export the CSS to " + file() + ": "),
+                 qPrintable(message->text()));
+        QCOMPARE(message->text().count(folder()), 1);
+    }
+
     // Qt 6.4's QSaveFile::commit() reports success when the flush of its
     // buffer fails; the export must not. A small RLIMIT_FSIZE (SIGXFSZ
     // ignored, so the write fails with EFBIG) in a child process cuts the new
