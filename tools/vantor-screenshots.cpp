@@ -3,15 +3,25 @@
 // editor), main-window-long-message.png (a message cut with an ellipsis),
 // main-window-warnings.png (@warn and @debug at their lines),
 // main-window-focus.png (the keyboard focus on "About Vantor"),
+// main-window-refusal.png (libsass refusing @use, with the way to Dart Sass),
 // about-dialog.png and about-dialog-focus.png (the focus on the web address)
-// in the folder given as argument.
+// in the folder given as argument. On a real display server (under Xvfb:
+// QT_QPA_PLATFORM=xcb xvfb-run -s "-screen 0 1280x800x24" vantor-screenshots FOLDER)
+// it also saves compiler-menu.png: the SCSS editor's menu open on its Compiler
+// submenu, taken from the screen, since menus are windows of their own.
 #include "PelorinForm.h"
 #include "VantorAbout.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QScreen>
+#include <QTest>
+#include <QTextBlock>
 #include <QStyleFactory>
 #include <QTextStream>
 
@@ -95,6 +105,40 @@ int main(int argc, char** argv) {
             QApplication::processEvents(QEventLoop::AllEvents, 10);
         focusedAbout.findChild<QWidget*>("WebUrl")->setFocus(Qt::TabFocusReason);
         ok = save(focusedAbout, folder, "about-dialog-focus.png");
+    }
+    if (ok) {
+        pelorin::PelorinForm refused;
+        auto* sass = refused.findChild<QPlainTextEdit*>("SassEditor");
+        sass->setPlainText("@use \"sass:math\";\n\n.grid {\n    width: math.div(100%, 3);\n}\n");
+        ok = save(refused, folder, "main-window-refusal.png");
+    }
+    if (ok && QGuiApplication::platformName() == "xcb") {
+        pelorin::PelorinForm window2;
+        window2.show();
+        window2.activateWindow();
+        QDeadlineTimer deadline(3000);
+        while (!window2.isActiveWindow() && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        auto* sass = window2.findChild<QPlainTextEdit*>("SassEditor");
+        auto* editorMenu = window2.findChild<QMenu*>("EditorOptions");
+        auto* compiler = window2.findChild<QMenu*>("compilerToolStripMenuItem");
+        sass->setFocus();
+        QTextCursor caret(sass->document()->findBlockByNumber(6));
+        sass->setTextCursor(caret);
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        QApplication::sendEvent(sass, &request);
+        QTest::qWait(300);
+        QTest::keyClick(editorMenu, Qt::Key_Up);
+        QTest::keyClick(editorMenu, Qt::Key_Right);
+        QTest::qWait(300);
+        QTest::keyClick(compiler, Qt::Key_Down);
+        QTest::qWait(500);
+        const QRect area = window2.frameGeometry().united(editorMenu->geometry()).united(compiler->geometry());
+        const QPixmap shot = window2.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        const QString path = folder.filePath("compiler-menu.png");
+        ok = shot.save(path);
+        QTextStream(ok ? stdout : stderr) << (ok ? path : "vantor-screenshots: cannot write " + path) << "\n";
+        editorMenu->close();
     }
     return ok ? 0 : 1;
 }
