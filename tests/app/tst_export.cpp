@@ -317,15 +317,24 @@ private slots:
     void exportDuringAnErrorKeepsTheLastExport_data() {
         QTest::addColumn<QString>("scss");
         QTest::addColumn<bool>("exportedBefore");
-        QTest::newRow("Sass error") << "a { b: $nope; }" << true;
-        QTest::newRow("Sass error, no export yet") << "a { b: $nope; }" << false;
-        QTest::newRow("unclosed block") << ".oops {" << true;
-        QTest::newRow("@use refused by libsass") << "@use \"sass:math\";\na { b: math.div(1, 2); }" << true;
-        QTest::newRow("NUL character") << QString("a { b: c; }") + QChar(0) << true;
+        QTest::addColumn<bool>("dartSass");
+        QTest::newRow("Sass error") << "a { b: $nope; }" << true << false;
+        QTest::newRow("Sass error, no export yet") << "a { b: $nope; }" << false << false;
+        QTest::newRow("unclosed block") << ".oops {" << true << false;
+        QTest::newRow("@use refused by libsass") << "@use \"sass:math\";\na { b: math.div(1, 2); }" << true << false;
+        QTest::newRow("NUL character") << QString("a { b: c; }") + QChar(0) << true << false;
+        QTest::newRow("stopped at the CPU-time limit") << "@while true { $i: 1; }" << true << false;
+        QTest::newRow("Dart Sass error") << ".oops {" << true << true;
     }
     void exportDuringAnErrorKeepsTheLastExport() {
         QFETCH(QString, scss);
         QFETCH(bool, exportedBefore);
+        QFETCH(bool, dartSass);
+        if (dartSass) {
+            if (const char* problem = VantorCompiler::engine_error(VantorCompiler::DartSass))
+                QSKIP(problem);
+            form->findChild<QAction*>("dartSassToolStripMenuItem")->trigger();
+        }
         if (exportedBefore)
             exportCss();
         const QByteArray previous = readAll(file());
