@@ -214,9 +214,17 @@ void CodeEditor::replaceChangedText(const QString& text) {
 
 void CodeEditor::updateGutterWidth() {
     const int width = gutterWidth();
-    setViewportMargins(width, 0, 0, 0);
+    setViewportMargins(width, topMargin_, 0, 0);
     const QRect area = contentsRect();
-    gutter_->setGeometry(area.left(), area.top(), width, area.height());
+    gutter_->setGeometry(area.left(), area.top() + topMargin_, width, qMax(0, area.height() - topMargin_));
+}
+
+void CodeEditor::setTopMargin(int pixels) {
+    pixels = qMax(0, pixels);
+    if (pixels == topMargin_)
+        return;
+    topMargin_ = pixels;
+    updateGutterWidth();
 }
 
 void CodeEditor::updateGutter(const QRect& rect, int dy) {

@@ -113,6 +113,10 @@ public:
     // Asks for a line number and puts the caret at the start of that line.
     void goToLine();
 
+    // Keeps `pixels` free above the text and the gutter, for a bar laid over
+    // the editor's top edge; 0 gives the room back.
+    void setTopMargin(int pixels);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -164,6 +168,7 @@ private:
     };
     bool holdingPlace_ = false;
     Place heldPlace_;
+    int topMargin_ = 0;
     WarningMarks warnings_{this};
 
     // What the bracket marks were last computed for.
