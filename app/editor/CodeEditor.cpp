@@ -9,6 +9,8 @@
 #include "PlainTextLayout.h"
 #include "ScssHighlighter.h"
 
+#include <QAccessible>
+#include <QHelpEvent>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QPainter>
@@ -17,6 +19,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <QtMath>
 
@@ -68,6 +71,7 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateBracketMarks);
     connect(this, &QPlainTextEdit::textChanged, this, [this] { ++textChanges_; });
     connect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::updateBracketMarks);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::leaveProblem);
     updateGutterWidth();
     new LongLineWrap(this);
 }
@@ -297,11 +301,13 @@ QTextCursor CodeEditor::cursorAt(int line, int column) const {
     return cursor;
 }
 
-void CodeEditor::setErrorMark(int line, int column) {
+void CodeEditor::setErrorMark(int line, int column, const QString& message) {
     if (line < 1 || line > document()->blockCount()) {
         clearErrorMark();
         return;
     }
+    errorColumn_ = qMax(1, column);
+    errorText_ = message;
     QTextCursor cursor = cursorAt(line, column);
     const QTextBlock block = cursor.block();
 
@@ -336,6 +342,7 @@ void CodeEditor::setErrorMark(int line, int column) {
 }
 
 void CodeEditor::clearErrorMark() {
+    errorText_.clear();
     if (errorCursor_.isNull() && errorMarks_.isEmpty())
         return;
     errorCursor_ = QTextCursor();
@@ -643,6 +650,134 @@ void CodeEditor::replaceKeepingSelection(const QString& text) {
     setTextCursor(after);
     verticalScrollBar()->setValue(vertical);
     horizontalScrollBar()->setValue(horizontal);
+}
+
+QString CodeEditor::errorProblemText() const {
+    if (errorText_.isEmpty())
+        return QStringLiteral("Error");
+    return errorText_.startsWith(QStringLiteral("error"), Qt::CaseInsensitive) ? errorText_ : "Error: " + errorText_;
+}
+
+QList<CodeEditor::Problem> CodeEditor::problems(bool warningsOnly) const {
+    QList<Problem> list;
+    if (!warningsOnly && !errorCursor_.isNull())
+        list.append({cursorAt(errorLine(), errorColumn_).position(), errorProblemText()});
+    for (const EditorWarning& warning : warnings_.all())
+        list.append({cursorAt(warning.line, warning.column).position(), warning.text});
+    // The error first where a warning shares its place.
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Problem& a, const Problem& b) { return a.position < b.position; });
+    return list;
+}
+
+bool CodeEditor::goToProblem(bool forward) {
+    const QList<Problem> list = problems(false);
+    if (list.isEmpty())
+        return false;
+    const int caret = textCursor().position();
+    const qsizetype count = list.size();
+    // Still at the problem gone to last: the one beside it, even at the same place.
+    qsizetype at = -1;
+    if (lastProblem_.textChanges == textChanges_ && lastProblem_.position == caret) {
+        const auto isLast = [&](qsizetype i) {
+            return list.at(i).position == caret && list.at(i).text == lastProblem_.text;
+        };
+        if (lastProblem_.index >= 0 && lastProblem_.index < count && isLast(lastProblem_.index))
+            at = lastProblem_.index;
+        for (qsizetype i = 0; at < 0 && i < count; ++i) {
+            if (isLast(i))
+                at = i;
+        }
+    }
+    qsizetype index = 0;
+    if (at >= 0) {
+        index = (at + (forward ? 1 : count - 1)) % count;
+    } else if (forward) {
+        index = 0;
+        for (qsizetype i = 0; i < count; ++i) {
+            if (list.at(i).position > caret) {
+                index = i;
+                break;
+            }
+        }
+    } else {
+        index = count - 1;
+        for (qsizetype i = count - 1; i >= 0; --i) {
+            if (list.at(i).position < caret) {
+                index = i;
+                break;
+            }
+        }
+    }
+    showProblem(list, index);
+    return true;
+}
+
+bool CodeEditor::goToFirstWarning() {
+    const QList<Problem> list = problems(true);
+    if (list.isEmpty())
+        return false;
+    showProblem(list, 0);
+    return true;
+}
+
+void CodeEditor::showProblem(const QList<Problem>& list, qsizetype index) {
+    const Problem& problem = list.at(index);
+    // First: a change of focus hides tool tips.
+    setFocus(Qt::OtherFocusReason);
+    QTextCursor caret(document());
+    caret.setPosition(qBound(0, problem.position, document()->characterCount() - 1));
+    showingProblem_ = true;
+    setTextCursor(caret);
+    ensureCursorVisible();
+    showingProblem_ = false;
+    lastProblem_ = {textChanges_, caret.position(), index, problem.text};
+
+    if (!describesProblem_) {
+        ownDescription_ = accessibleDescription();
+        describesProblem_ = true;
+    }
+    if (accessibleDescription() != problem.text) {
+        setAccessibleDescription(problem.text);
+    } else {
+        // The same text again (the only problem, or two alike): said again all the same.
+        QAccessibleEvent said(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&said);
+    }
+    const QRect at = cursorRect();
+    QToolTip::showText(viewport()->mapToGlobal(at.bottomLeft()), chrome::plainToolTip(problem.text), viewport());
+}
+
+void CodeEditor::leaveProblem() {
+    if (showingProblem_ || !describesProblem_)
+        return;
+    describesProblem_ = false;
+    setAccessibleDescription(ownDescription_);
+    QToolTip::hideText();
+}
+
+// Hovering the dimmed text of a line's warnings shows them whole; hovering
+// the error's line shows the error.
+bool CodeEditor::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QPlainTextEdit::viewportEvent(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    QRect area;
+    QStringList texts = warnings_.textsDrawnAt(help->pos(), &area);
+    if (texts.isEmpty() && !errorText_.isEmpty() && !errorCursor_.isNull() && errorCursor_.block().isVisible()) {
+        const QRect rows = blockArea(errorCursor_.block()).toAlignedRect();
+        if (help->pos().y() >= rows.top() && help->pos().y() <= rows.bottom()) {
+            texts = QStringList{errorProblemText()};
+            area = QRect(0, rows.top(), viewport()->width(), rows.height());
+        }
+    }
+    if (texts.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QToolTip::showText(help->globalPos(), chrome::plainToolTip(texts.join(u'\n')), viewport(), area);
+    return true;
 }
 
 }  // namespace pelorin

@@ -40,11 +40,13 @@ public:
     // Marks line `line` with a background and the character at `column` with a
     // wavy underline (both 1-based, column in UTF-16 units of that line). A
     // column past the line's end underlines its last character. A line
-    // outside the text clears the mark.
-    void setErrorMark(int line, int column);
+    // outside the text clears the mark. `message` is the error's text, which
+    // goToProblem() and hovering the line show.
+    void setErrorMark(int line, int column, const QString& message = QString());
     void clearErrorMark();
     // The marked line as it stands after later edits (1-based), 0 when none.
     int errorLine() const;
+    const QString& errorText() const { return errorText_; }
 
     // Puts the caret at line, column (1-based, clamped into the text) and
     // gives the editor the focus.
@@ -61,8 +63,8 @@ public:
 
     // Shows compiler warnings without the user having to hover: each line
     // with any gets a mark in the gutter and its messages drawn dimmed after
-    // the end of its text (several joined); the gutter mark's tool tip holds
-    // the full texts. Lines are 1-based; a line outside the text shows on the
+    // the end of its text (several joined); hovering the mark or the dimmed
+    // text shows the full texts in a tool tip. Lines are 1-based; a line outside the text shows on the
     // first line. Only painted: the text and its undo history are untouched.
     // Replaces the warnings shown before; an empty list clears them.
     void setWarnings(const QList<EditorWarning>& warnings);
@@ -113,6 +115,16 @@ public:
     // Asks for a line number and puts the caret at the start of that line.
     void goToLine();
 
+    // Puts the caret at the next problem after it (forward) or the one before
+    // it: the marked error and the warnings in text order, wrapping at the
+    // ends. The editor takes the focus, a tool tip at the caret shows the
+    // problem's whole text, and the accessible description holds that text
+    // (so screen readers read it) until the caret moves on. False, and
+    // nothing moves, when there is no problem.
+    bool goToProblem(bool forward);
+    // The same for the first warning of the text, past any error.
+    bool goToFirstWarning();
+
     // Keeps `pixels` free above the text and the gutter, for a bar laid over
     // the editor's top edge; 0 gives the room back.
     void setTopMargin(int pixels);
@@ -123,6 +135,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void updateGutterWidth();
@@ -144,11 +157,27 @@ private:
     // replaceChangedText, then the selection put right (see showOutput).
     void replaceKeepingSelection(const QString& text);
 
+    // A place in the text with its problem's full text.
+    struct Problem {
+        int position = 0;
+        QString text;
+    };
+    // The error and the warnings in text order; only the warnings when asked.
+    QList<Problem> problems(bool warningsOnly) const;
+    void showProblem(const QList<Problem>& list, qsizetype index);
+    // The problem text for the error.
+    QString errorProblemText() const;
+    // After a move of the caret, the tool tip and the description of a
+    // problem go.
+    void leaveProblem();
+
     SyntaxColors scheme_;
     LineNumberGutter* gutter_ = nullptr;
     ScssHighlighter* highlighter_ = nullptr;  // the document's, once setHighlightedSyntax() made it
     int currentLine_ = 0;  // the caret's line (0-based) that the gutter shows
     QTextCursor errorCursor_;  // at the marked line's start; null when none
+    int errorColumn_ = 1;
+    QString errorText_;
     QList<QTextEdit::ExtraSelection> errorMarks_;
     QList<QTextEdit::ExtraSelection> bracketMarks_;
     Syntax textSyntax_ = Syntax::Scss;
@@ -169,6 +198,18 @@ private:
     bool holdingPlace_ = false;
     Place heldPlace_;
     int topMargin_ = 0;
+
+    // The problem goToProblem() last went to, while the caret stays there.
+    struct ProblemStep {
+        quint64 textChanges = 0;
+        int position = -1;
+        qsizetype index = -1;
+        QString text;
+    };
+    ProblemStep lastProblem_;
+    bool showingProblem_ = false;    // the caret is being moved to a problem
+    bool describesProblem_ = false;  // the accessible description is a problem's
+    QString ownDescription_;         // the description the caller gave, meanwhile
     WarningMarks warnings_{this};
 
     // What the bracket marks were last computed for.
