@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace pelorin {
 
@@ -404,7 +405,7 @@ void CodeEditor::setHighlightedSyntax(Syntax value) {
     if (highlighter_)
         highlighter_->setSyntax(value);
     else
-        highlighter_ = new ScssHighlighter(document(), value, scheme_);
+        highlighter_ = new ScssHighlighter(textDocument(), value, scheme_);
 }
 
 void CodeEditor::setTabStopCharacters(int characters) {
@@ -569,29 +570,94 @@ void CodeEditor::goToLine() {
 void CodeEditor::showOutput(const QString& text) {
     if (text.isEmpty()) {
         if (!document()->isEmpty() && !holdingPlace_) {
+            QTextDocument* full = document();
             const QTextCursor caret = textCursor();
-            heldPlace_ = {currentText(), caret.anchor(), caret.position(), verticalScrollBar()->value(),
-                         horizontalScrollBar()->value()};
+            const QTextBlock top = firstVisibleBlock();
+            heldPlace_ = {currentText(),
+                          caret.anchor(),
+                          caret.position(),
+                          top.blockNumber(),
+                          verticalScrollBar()->value() - top.firstLineNumber(),
+                          horizontalScrollBar()->value()};
+            QTextDocument* empty = emptyDocument();
+            // Drawn like the text it stands for: the gutter and a zoom go by it meanwhile.
+            empty->setDefaultFont(full->defaultFont());
+            empty->setDefaultTextOption(full->defaultTextOption());
+            heldDocument_ = full;
             holdingPlace_ = true;
+            showDocument(empty, QString());
+            return;
         }
         replaceChangedText(text);
         return;
     }
     if (holdingPlace_) {
-        // Back to what was shown before the view was emptied, then on from there.
+        // Back to the document set aside, then on from there.
         holdingPlace_ = false;
-        if (document()->isEmpty()) {
-            replaceChangedText(heldPlace_.text);
-            QTextCursor caret(document());
-            caret.setPosition(heldPlace_.anchor);
-            caret.setPosition(heldPlace_.position, QTextCursor::KeepAnchor);
-            setTextCursor(caret);
-            verticalScrollBar()->setValue(heldPlace_.verticalScroll);
-            horizontalScrollBar()->setValue(heldPlace_.horizontalScroll);
+        QTextDocument* full = std::exchange(heldDocument_, nullptr);
+        QTextDocument* empty = document();
+        if (full && empty == emptyDocument_) {
+            // Nothing shown meanwhile: the reader's place comes back.
+            const bool untouched = empty->isEmpty();
+            // A font or tab stops set meanwhile went to the empty document.
+            if (full->defaultFont() != empty->defaultFont())
+                full->setDefaultFont(empty->defaultFont());
+            QTextOption option = full->defaultTextOption();
+            const QTextOption::WrapMode wrap = option.wrapMode();
+            if (option.tabStopDistance() != empty->defaultTextOption().tabStopDistance()) {
+                option.setTabStopDistance(empty->defaultTextOption().tabStopDistance());
+                full->setDefaultTextOption(option);
+            }
+            showDocument(full, heldPlace_.text);
+            // Showing a document gives it the editor's wrap mode; a long line's is kept.
+            if (full->defaultTextOption().wrapMode() != wrap) {
+                option.setWrapMode(wrap);
+                full->setDefaultTextOption(option);
+            }
+            if (!untouched) {
+                empty->clear();
+            } else {
+                const int end = full->characterCount() - 1;
+                QTextCursor caret(full);
+                caret.setPosition(qBound(0, heldPlace_.anchor, end));
+                caret.setPosition(qBound(0, heldPlace_.position, end), QTextCursor::KeepAnchor);
+                setTextCursor(caret);
+                // By block: the line counts of blocks not laid out since are not what they were.
+                const QTextBlock top = full->findBlockByNumber(heldPlace_.topBlock);
+                verticalScrollBar()->setValue(top.isValid() ? top.firstLineNumber() + heldPlace_.topLineOffset : 0);
+                horizontalScrollBar()->setValue(heldPlace_.horizontalScroll);
+            }
         }
         heldPlace_ = Place();
     }
     replaceKeepingSelection(text);
+}
+
+QTextDocument* CodeEditor::emptyDocument() {
+    if (!emptyDocument_) {
+        auto* empty = new QTextDocument(this);
+        empty->setDocumentLayout(new PlainTextLayout(empty, [this, empty] { return visibleBlocks(empty); }));
+        empty->setUndoRedoEnabled(false);
+        emptyDocument_ = empty;
+    }
+    return emptyDocument_;
+}
+
+void CodeEditor::showDocument(QTextDocument* shown, const QString& text) {
+    // currentText() follows it from the switch on (listeners of the switch
+    // read it), with its text known instead of read whole.
+    disconnect(cachedEdits_);
+    cachedEdits_ = connect(shown, &QTextDocument::contentsChange, this,
+                           [this, shown](int position, int charsRemoved, int charsAdded) {
+                               followEdit(shown, position, charsRemoved, charsAdded);
+                           });
+    cachedDocument_ = shown;
+    cachedText_ = text;
+    cachedTextValid_ = true;
+    setDocument(shown);
+    // The block count changed without a signal.
+    updateGutterWidth();
+    gutter_->update();
 }
 
 void CodeEditor::replaceKeepingSelection(const QString& text) {

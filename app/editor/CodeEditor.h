@@ -90,9 +90,11 @@ public:
     // Shows a conversion's output in a view that keeps the reader's place.
     // Like replaceChangedText, and a selection that overlapped the replaced
     // part is cleared, or kept on the whole text when it covered all of it.
-    // Emptying the view remembers what it showed: the next non-empty text is
-    // shown as if the empty interval had not happened, so scroll position
-    // and a selection outside the changed part come back.
+    // Emptying the view sets its document aside, laid out and highlighted,
+    // and shows an empty one: the next non-empty text is shown in it as if
+    // the empty interval had not happened, so the scroll position and a
+    // selection outside the changed part come back without the whole text
+    // being filled in again.
     void showOutput(const QString& text);
 
     // How the text reads, for its brackets and comment keys. Scss by default.
@@ -156,6 +158,13 @@ private:
     void setZoom(int level);
     // replaceChangedText, then the selection put right (see showOutput).
     void replaceKeepingSelection(const QString& text);
+    // Shows `shown`, whose text is `text`, with its text known to
+    // currentText() and the gutter fitted to it.
+    void showDocument(QTextDocument* shown, const QString& text);
+    // The document with the text: the shown one, or the one set aside while
+    // the view is empty.
+    QTextDocument* textDocument() const { return holdingPlace_ && heldDocument_ ? heldDocument_ : document(); }
+    QTextDocument* emptyDocument();
 
     // A place in the text with its problem's full text.
     struct Problem {
@@ -187,16 +196,21 @@ private:
     QFont zoomBase_;        // the caller's font, while zoomed
     int wheelDelta_ = 0;    // Ctrl+wheel rotation not yet turned into a step
 
-    // What the view showed before its text was emptied, while it stays empty.
+    // While the view is emptied, the document it showed is set aside whole,
+    // with its layout and highlighting, and an empty one is shown; the next
+    // text comes back to it where the reader was.
     struct Place {
         QString text;
         int anchor = 0;
         int position = 0;
-        int verticalScroll = 0;
+        int topBlock = 0;
+        int topLineOffset = 0;  // visual lines of the top block above the view
         int horizontalScroll = 0;
     };
     bool holdingPlace_ = false;
     Place heldPlace_;
+    QTextDocument* heldDocument_ = nullptr;
+    QTextDocument* emptyDocument_ = nullptr;  // made when first needed
     int topMargin_ = 0;
 
     // The problem goToProblem() last went to, while the caret stays there.

@@ -330,6 +330,78 @@ private slots:
         QCOMPARE(e->textCursor().selectionStart(), at);
     }
 
+    // After an error is fixed the CSS view is where it was, scrolled and
+    // highlighted, without being filled again; its find bar, gutter and text
+    // follow.
+    void cssViewComesBackWhereItWas() {
+        QString scss;
+        for (int i = 0; i < 2000; ++i)
+            scss += QString(".r%1 { width: %1px; color: red; }\n").arg(i);
+        setSource(scss);
+        const QString before = css->toPlainText();
+        QScrollBar* bar = css->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        QCoreApplication::processEvents();
+        const int scrolled = bar->value();
+        QVERIFY(scrolled > 1000);
+        const int top = css->firstShownBlock().blockNumber();
+        const int gutterWidth = child(css, "gutter")->width();
+        QTextDocument* shown = css->document();
+        QVERIFY(!css->firstShownBlock().layout()->formats().isEmpty());
+        QSignalSpy edits(shown, &QTextDocument::contentsChange);
+
+        css->setFocus();
+        FindBar* finder = barOf(css);
+        QTest::keyClick(css, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(findField(finder), ".r1000 ");
+        QCOMPARE(result(finder), QString("1 of 1"));
+        bar->setValue(scrolled);
+        const QTextCursor caret = css->textCursor();
+
+        sass->setFocus();
+        sass->moveCursor(QTextCursor::End);
+        QTest::keyClicks(sass, ".x {");
+        QVERIFY(!message->text().isEmpty());
+        QCOMPARE(css->toPlainText(), QString());
+        QCOMPARE(css->currentText(), QString());
+        QCOMPARE(result(finder), QString("No results"));
+        QVERIFY(child(css, "gutter")->width() < gutterWidth);
+        // Zoomed while the error shows: the text comes back in the new size.
+        css->setFocus();
+        QTest::keyClick(css, Qt::Key_Equal, Qt::ControlModifier);
+        sass->setFocus();
+        QTest::keyClicks(sass, "}");
+        QCOMPARE(message->text(), QString());
+
+        QCOMPARE(css->toPlainText(), before);
+        QCOMPARE(css->currentText(), before);
+        QCOMPARE(css->firstShownBlock().blockNumber(), top);
+        QCOMPARE(bar->value(), scrolled);
+        QCOMPARE(css->textCursor().anchor(), caret.anchor());
+        QCOMPARE(css->textCursor().position(), caret.position());
+        QCOMPARE(css->document(), shown);
+        QCOMPARE(edits.count(), 0);
+        QCOMPARE(css->document()->defaultFont(), css->font());
+        css->setFocus();
+        QTest::keyClick(css, Qt::Key_0, Qt::ControlModifier);
+        sass->setFocus();
+        QCOMPARE(css->firstShownBlock().blockNumber(), top);
+        QCOMPARE(child(css, "gutter")->width(), gutterWidth);
+        QCOMPARE(result(finder), QString("1 of 1"));
+        css->grab();
+        QVERIFY(!css->firstShownBlock().layout()->formats().isEmpty());
+
+        // The next conversion edits the same document in place.
+        sass->moveCursor(QTextCursor::Start);
+        QTest::keyClicks(sass, ".top { a: b }");
+        QTest::keyClick(sass, Qt::Key_Return);
+        QVERIFY(css->toPlainText().startsWith(".top {\n    a: b;\n}\n"));
+        QCOMPARE(css->currentText(), css->toPlainText());
+        QCOMPARE(css->document(), shown);
+        QCOMPARE(result(finder), QString("1 of 1"));
+        QCOMPARE(css->textCursor().selectedText(), QString(".r1000 "));
+    }
+
     // The window after F8 with its tool tip, and the find bar over the text,
     // saved where VANTOR_SCREENSHOTS points.
     void screenshot() {
