@@ -485,6 +485,9 @@ void PelorinForm::InitializeComponent() {
     shortcut("ContextMenuKey", {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)},
              &PelorinForm::openContextMenuAtCaret);
     shortcut("Quit", {QKeySequence(Qt::CTRL | Qt::Key_Q)}, &PelorinForm::Close_Click);
+    // The SCSS editor's error and warnings, in text order, from either editor.
+    shortcut("NextProblem", {QKeySequence(Qt::Key_F8)}, [this] { SassEditor->goToProblem(true); });
+    shortcut("PreviousProblem", {QKeySequence(Qt::SHIFT | Qt::Key_F8)}, [this] { SassEditor->goToProblem(false); });
 
     // The sample goes in before the handler is attached: building converts nothing.
     SassEditor->setPlainText(resourceText(":/PelorinForm/SassEditor.Text"));
@@ -816,7 +819,7 @@ void PelorinForm::showErrorPosition(int line, int column, const char* file) {
 void PelorinForm::markError(TextPosition position) {
     errorPosition_ = position;
     if (position.line > 0)
-        SassEditor->setErrorMark(position.line, position.column);
+        SassEditor->setErrorMark(position.line, position.column, conversionMessage_);
     else
         SassEditor->clearErrorMark();
     updateMessageToolTip();
@@ -874,11 +877,7 @@ void PelorinForm::showWarningCount(int count) {
     WarningCountLabel->adjustSize();
 }
 
-void PelorinForm::WarningCountLabel_Click() {
-    const QList<int> lines = SassEditor->warningLines();
-    if (!lines.isEmpty())
-        SassEditor->goToPosition(lines.first(), 1);
-}
+void PelorinForm::WarningCountLabel_Click() { SassEditor->goToFirstWarning(); }
 
 void PelorinForm::showImportFolder() {
     const QString folder = QDir::currentPath();

@@ -9,6 +9,8 @@
 #include "PlainTextLayout.h"
 #include "ScssHighlighter.h"
 
+#include <QAccessible>
+#include <QHelpEvent>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QPainter>
@@ -17,6 +19,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <QtMath>
 
@@ -25,6 +28,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace pelorin {
 
@@ -68,6 +72,7 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::updateBracketMarks);
     connect(this, &QPlainTextEdit::textChanged, this, [this] { ++textChanges_; });
     connect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::updateBracketMarks);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::leaveProblem);
     updateGutterWidth();
     new LongLineWrap(this);
 }
@@ -214,9 +219,17 @@ void CodeEditor::replaceChangedText(const QString& text) {
 
 void CodeEditor::updateGutterWidth() {
     const int width = gutterWidth();
-    setViewportMargins(width, 0, 0, 0);
+    setViewportMargins(width, topMargin_, 0, 0);
     const QRect area = contentsRect();
-    gutter_->setGeometry(area.left(), area.top(), width, area.height());
+    gutter_->setGeometry(area.left(), area.top() + topMargin_, width, qMax(0, area.height() - topMargin_));
+}
+
+void CodeEditor::setTopMargin(int pixels) {
+    pixels = qMax(0, pixels);
+    if (pixels == topMargin_)
+        return;
+    topMargin_ = pixels;
+    updateGutterWidth();
 }
 
 void CodeEditor::updateGutter(const QRect& rect, int dy) {
@@ -289,11 +302,13 @@ QTextCursor CodeEditor::cursorAt(int line, int column) const {
     return cursor;
 }
 
-void CodeEditor::setErrorMark(int line, int column) {
+void CodeEditor::setErrorMark(int line, int column, const QString& message) {
     if (line < 1 || line > document()->blockCount()) {
         clearErrorMark();
         return;
     }
+    errorColumn_ = qMax(1, column);
+    errorText_ = message;
     QTextCursor cursor = cursorAt(line, column);
     const QTextBlock block = cursor.block();
 
@@ -328,6 +343,7 @@ void CodeEditor::setErrorMark(int line, int column) {
 }
 
 void CodeEditor::clearErrorMark() {
+    errorText_.clear();
     if (errorCursor_.isNull() && errorMarks_.isEmpty())
         return;
     errorCursor_ = QTextCursor();
@@ -389,7 +405,7 @@ void CodeEditor::setHighlightedSyntax(Syntax value) {
     if (highlighter_)
         highlighter_->setSyntax(value);
     else
-        highlighter_ = new ScssHighlighter(document(), value, scheme_);
+        highlighter_ = new ScssHighlighter(textDocument(), value, scheme_);
 }
 
 void CodeEditor::setTabStopCharacters(int characters) {
@@ -554,29 +570,94 @@ void CodeEditor::goToLine() {
 void CodeEditor::showOutput(const QString& text) {
     if (text.isEmpty()) {
         if (!document()->isEmpty() && !holdingPlace_) {
+            QTextDocument* full = document();
             const QTextCursor caret = textCursor();
-            heldPlace_ = {currentText(), caret.anchor(), caret.position(), verticalScrollBar()->value(),
-                         horizontalScrollBar()->value()};
+            const QTextBlock top = firstVisibleBlock();
+            heldPlace_ = {currentText(),
+                          caret.anchor(),
+                          caret.position(),
+                          top.blockNumber(),
+                          verticalScrollBar()->value() - top.firstLineNumber(),
+                          horizontalScrollBar()->value()};
+            QTextDocument* empty = emptyDocument();
+            // Drawn like the text it stands for: the gutter and a zoom go by it meanwhile.
+            empty->setDefaultFont(full->defaultFont());
+            empty->setDefaultTextOption(full->defaultTextOption());
+            heldDocument_ = full;
             holdingPlace_ = true;
+            showDocument(empty, QString());
+            return;
         }
         replaceChangedText(text);
         return;
     }
     if (holdingPlace_) {
-        // Back to what was shown before the view was emptied, then on from there.
+        // Back to the document set aside, then on from there.
         holdingPlace_ = false;
-        if (document()->isEmpty()) {
-            replaceChangedText(heldPlace_.text);
-            QTextCursor caret(document());
-            caret.setPosition(heldPlace_.anchor);
-            caret.setPosition(heldPlace_.position, QTextCursor::KeepAnchor);
-            setTextCursor(caret);
-            verticalScrollBar()->setValue(heldPlace_.verticalScroll);
-            horizontalScrollBar()->setValue(heldPlace_.horizontalScroll);
+        QTextDocument* full = std::exchange(heldDocument_, nullptr);
+        QTextDocument* empty = document();
+        if (full && empty == emptyDocument_) {
+            // Nothing shown meanwhile: the reader's place comes back.
+            const bool untouched = empty->isEmpty();
+            // A font or tab stops set meanwhile went to the empty document.
+            if (full->defaultFont() != empty->defaultFont())
+                full->setDefaultFont(empty->defaultFont());
+            QTextOption option = full->defaultTextOption();
+            const QTextOption::WrapMode wrap = option.wrapMode();
+            if (option.tabStopDistance() != empty->defaultTextOption().tabStopDistance()) {
+                option.setTabStopDistance(empty->defaultTextOption().tabStopDistance());
+                full->setDefaultTextOption(option);
+            }
+            showDocument(full, heldPlace_.text);
+            // Showing a document gives it the editor's wrap mode; a long line's is kept.
+            if (full->defaultTextOption().wrapMode() != wrap) {
+                option.setWrapMode(wrap);
+                full->setDefaultTextOption(option);
+            }
+            if (!untouched) {
+                empty->clear();
+            } else {
+                const int end = full->characterCount() - 1;
+                QTextCursor caret(full);
+                caret.setPosition(qBound(0, heldPlace_.anchor, end));
+                caret.setPosition(qBound(0, heldPlace_.position, end), QTextCursor::KeepAnchor);
+                setTextCursor(caret);
+                // By block: the line counts of blocks not laid out since are not what they were.
+                const QTextBlock top = full->findBlockByNumber(heldPlace_.topBlock);
+                verticalScrollBar()->setValue(top.isValid() ? top.firstLineNumber() + heldPlace_.topLineOffset : 0);
+                horizontalScrollBar()->setValue(heldPlace_.horizontalScroll);
+            }
         }
         heldPlace_ = Place();
     }
     replaceKeepingSelection(text);
+}
+
+QTextDocument* CodeEditor::emptyDocument() {
+    if (!emptyDocument_) {
+        auto* empty = new QTextDocument(this);
+        empty->setDocumentLayout(new PlainTextLayout(empty, [this, empty] { return visibleBlocks(empty); }));
+        empty->setUndoRedoEnabled(false);
+        emptyDocument_ = empty;
+    }
+    return emptyDocument_;
+}
+
+void CodeEditor::showDocument(QTextDocument* shown, const QString& text) {
+    // currentText() follows it from the switch on (listeners of the switch
+    // read it), with its text known instead of read whole.
+    disconnect(cachedEdits_);
+    cachedEdits_ = connect(shown, &QTextDocument::contentsChange, this,
+                           [this, shown](int position, int charsRemoved, int charsAdded) {
+                               followEdit(shown, position, charsRemoved, charsAdded);
+                           });
+    cachedDocument_ = shown;
+    cachedText_ = text;
+    cachedTextValid_ = true;
+    setDocument(shown);
+    // The block count changed without a signal.
+    updateGutterWidth();
+    gutter_->update();
 }
 
 void CodeEditor::replaceKeepingSelection(const QString& text) {
@@ -635,6 +716,134 @@ void CodeEditor::replaceKeepingSelection(const QString& text) {
     setTextCursor(after);
     verticalScrollBar()->setValue(vertical);
     horizontalScrollBar()->setValue(horizontal);
+}
+
+QString CodeEditor::errorProblemText() const {
+    if (errorText_.isEmpty())
+        return QStringLiteral("Error");
+    return errorText_.startsWith(QStringLiteral("error"), Qt::CaseInsensitive) ? errorText_ : "Error: " + errorText_;
+}
+
+QList<CodeEditor::Problem> CodeEditor::problems(bool warningsOnly) const {
+    QList<Problem> list;
+    if (!warningsOnly && !errorCursor_.isNull())
+        list.append({cursorAt(errorLine(), errorColumn_).position(), errorProblemText()});
+    for (const EditorWarning& warning : warnings_.all())
+        list.append({cursorAt(warning.line, warning.column).position(), warning.text});
+    // The error first where a warning shares its place.
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Problem& a, const Problem& b) { return a.position < b.position; });
+    return list;
+}
+
+bool CodeEditor::goToProblem(bool forward) {
+    const QList<Problem> list = problems(false);
+    if (list.isEmpty())
+        return false;
+    const int caret = textCursor().position();
+    const qsizetype count = list.size();
+    // Still at the problem gone to last: the one beside it, even at the same place.
+    qsizetype at = -1;
+    if (lastProblem_.textChanges == textChanges_ && lastProblem_.position == caret) {
+        const auto isLast = [&](qsizetype i) {
+            return list.at(i).position == caret && list.at(i).text == lastProblem_.text;
+        };
+        if (lastProblem_.index >= 0 && lastProblem_.index < count && isLast(lastProblem_.index))
+            at = lastProblem_.index;
+        for (qsizetype i = 0; at < 0 && i < count; ++i) {
+            if (isLast(i))
+                at = i;
+        }
+    }
+    qsizetype index = 0;
+    if (at >= 0) {
+        index = (at + (forward ? 1 : count - 1)) % count;
+    } else if (forward) {
+        index = 0;
+        for (qsizetype i = 0; i < count; ++i) {
+            if (list.at(i).position > caret) {
+                index = i;
+                break;
+            }
+        }
+    } else {
+        index = count - 1;
+        for (qsizetype i = count - 1; i >= 0; --i) {
+            if (list.at(i).position < caret) {
+                index = i;
+                break;
+            }
+        }
+    }
+    showProblem(list, index);
+    return true;
+}
+
+bool CodeEditor::goToFirstWarning() {
+    const QList<Problem> list = problems(true);
+    if (list.isEmpty())
+        return false;
+    showProblem(list, 0);
+    return true;
+}
+
+void CodeEditor::showProblem(const QList<Problem>& list, qsizetype index) {
+    const Problem& problem = list.at(index);
+    // First: a change of focus hides tool tips.
+    setFocus(Qt::OtherFocusReason);
+    QTextCursor caret(document());
+    caret.setPosition(qBound(0, problem.position, document()->characterCount() - 1));
+    showingProblem_ = true;
+    setTextCursor(caret);
+    ensureCursorVisible();
+    showingProblem_ = false;
+    lastProblem_ = {textChanges_, caret.position(), index, problem.text};
+
+    if (!describesProblem_) {
+        ownDescription_ = accessibleDescription();
+        describesProblem_ = true;
+    }
+    if (accessibleDescription() != problem.text) {
+        setAccessibleDescription(problem.text);
+    } else {
+        // The same text again (the only problem, or two alike): said again all the same.
+        QAccessibleEvent said(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&said);
+    }
+    const QRect at = cursorRect();
+    QToolTip::showText(viewport()->mapToGlobal(at.bottomLeft()), chrome::plainToolTip(problem.text), viewport());
+}
+
+void CodeEditor::leaveProblem() {
+    if (showingProblem_ || !describesProblem_)
+        return;
+    describesProblem_ = false;
+    setAccessibleDescription(ownDescription_);
+    QToolTip::hideText();
+}
+
+// Hovering the dimmed text of a line's warnings shows them whole; hovering
+// the error's line shows the error.
+bool CodeEditor::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QPlainTextEdit::viewportEvent(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    QRect area;
+    QStringList texts = warnings_.textsDrawnAt(help->pos(), &area);
+    if (texts.isEmpty() && !errorText_.isEmpty() && !errorCursor_.isNull() && errorCursor_.block().isVisible()) {
+        const QRect rows = blockArea(errorCursor_.block()).toAlignedRect();
+        if (help->pos().y() >= rows.top() && help->pos().y() <= rows.bottom()) {
+            texts = QStringList{errorProblemText()};
+            area = QRect(0, rows.top(), viewport()->width(), rows.height());
+        }
+    }
+    if (texts.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QToolTip::showText(help->globalPos(), chrome::plainToolTip(texts.join(u'\n')), viewport(), area);
+    return true;
 }
 
 }  // namespace pelorin

@@ -40,11 +40,13 @@ public:
     // Marks line `line` with a background and the character at `column` with a
     // wavy underline (both 1-based, column in UTF-16 units of that line). A
     // column past the line's end underlines its last character. A line
-    // outside the text clears the mark.
-    void setErrorMark(int line, int column);
+    // outside the text clears the mark. `message` is the error's text, which
+    // goToProblem() and hovering the line show.
+    void setErrorMark(int line, int column, const QString& message = QString());
     void clearErrorMark();
     // The marked line as it stands after later edits (1-based), 0 when none.
     int errorLine() const;
+    const QString& errorText() const { return errorText_; }
 
     // Puts the caret at line, column (1-based, clamped into the text) and
     // gives the editor the focus.
@@ -61,8 +63,8 @@ public:
 
     // Shows compiler warnings without the user having to hover: each line
     // with any gets a mark in the gutter and its messages drawn dimmed after
-    // the end of its text (several joined); the gutter mark's tool tip holds
-    // the full texts. Lines are 1-based; a line outside the text shows on the
+    // the end of its text (several joined); hovering the mark or the dimmed
+    // text shows the full texts in a tool tip. Lines are 1-based; a line outside the text shows on the
     // first line. Only painted: the text and its undo history are untouched.
     // Replaces the warnings shown before; an empty list clears them.
     void setWarnings(const QList<EditorWarning>& warnings);
@@ -88,9 +90,11 @@ public:
     // Shows a conversion's output in a view that keeps the reader's place.
     // Like replaceChangedText, and a selection that overlapped the replaced
     // part is cleared, or kept on the whole text when it covered all of it.
-    // Emptying the view remembers what it showed: the next non-empty text is
-    // shown as if the empty interval had not happened, so scroll position
-    // and a selection outside the changed part come back.
+    // Emptying the view sets its document aside, laid out and highlighted,
+    // and shows an empty one: the next non-empty text is shown in it as if
+    // the empty interval had not happened, so the scroll position and a
+    // selection outside the changed part come back without the whole text
+    // being filled in again.
     void showOutput(const QString& text);
 
     // How the text reads, for its brackets and comment keys. Scss by default.
@@ -113,12 +117,27 @@ public:
     // Asks for a line number and puts the caret at the start of that line.
     void goToLine();
 
+    // Puts the caret at the next problem after it (forward) or the one before
+    // it: the marked error and the warnings in text order, wrapping at the
+    // ends. The editor takes the focus, a tool tip at the caret shows the
+    // problem's whole text, and the accessible description holds that text
+    // (so screen readers read it) until the caret moves on. False, and
+    // nothing moves, when there is no problem.
+    bool goToProblem(bool forward);
+    // The same for the first warning of the text, past any error.
+    bool goToFirstWarning();
+
+    // Keeps `pixels` free above the text and the gutter, for a bar laid over
+    // the editor's top edge; 0 gives the room back.
+    void setTopMargin(int pixels);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void updateGutterWidth();
@@ -139,12 +158,35 @@ private:
     void setZoom(int level);
     // replaceChangedText, then the selection put right (see showOutput).
     void replaceKeepingSelection(const QString& text);
+    // Shows `shown`, whose text is `text`, with its text known to
+    // currentText() and the gutter fitted to it.
+    void showDocument(QTextDocument* shown, const QString& text);
+    // The document with the text: the shown one, or the one set aside while
+    // the view is empty.
+    QTextDocument* textDocument() const { return holdingPlace_ && heldDocument_ ? heldDocument_ : document(); }
+    QTextDocument* emptyDocument();
+
+    // A place in the text with its problem's full text.
+    struct Problem {
+        int position = 0;
+        QString text;
+    };
+    // The error and the warnings in text order; only the warnings when asked.
+    QList<Problem> problems(bool warningsOnly) const;
+    void showProblem(const QList<Problem>& list, qsizetype index);
+    // The problem text for the error.
+    QString errorProblemText() const;
+    // After a move of the caret, the tool tip and the description of a
+    // problem go.
+    void leaveProblem();
 
     SyntaxColors scheme_;
     LineNumberGutter* gutter_ = nullptr;
     ScssHighlighter* highlighter_ = nullptr;  // the document's, once setHighlightedSyntax() made it
     int currentLine_ = 0;  // the caret's line (0-based) that the gutter shows
     QTextCursor errorCursor_;  // at the marked line's start; null when none
+    int errorColumn_ = 1;
+    QString errorText_;
     QList<QTextEdit::ExtraSelection> errorMarks_;
     QList<QTextEdit::ExtraSelection> bracketMarks_;
     Syntax textSyntax_ = Syntax::Scss;
@@ -154,16 +196,34 @@ private:
     QFont zoomBase_;        // the caller's font, while zoomed
     int wheelDelta_ = 0;    // Ctrl+wheel rotation not yet turned into a step
 
-    // What the view showed before its text was emptied, while it stays empty.
+    // While the view is emptied, the document it showed is set aside whole,
+    // with its layout and highlighting, and an empty one is shown; the next
+    // text comes back to it where the reader was.
     struct Place {
         QString text;
         int anchor = 0;
         int position = 0;
-        int verticalScroll = 0;
+        int topBlock = 0;
+        int topLineOffset = 0;  // visual lines of the top block above the view
         int horizontalScroll = 0;
     };
     bool holdingPlace_ = false;
     Place heldPlace_;
+    QTextDocument* heldDocument_ = nullptr;
+    QTextDocument* emptyDocument_ = nullptr;  // made when first needed
+    int topMargin_ = 0;
+
+    // The problem goToProblem() last went to, while the caret stays there.
+    struct ProblemStep {
+        quint64 textChanges = 0;
+        int position = -1;
+        qsizetype index = -1;
+        QString text;
+    };
+    ProblemStep lastProblem_;
+    bool showingProblem_ = false;    // the caret is being moved to a problem
+    bool describesProblem_ = false;  // the accessible description is a problem's
+    QString ownDescription_;         // the description the caller gave, meanwhile
     WarningMarks warnings_{this};
 
     // What the bracket marks were last computed for.

@@ -52,10 +52,12 @@ QToolButton* toolButton(const char* name, const QString& text, const QString& ac
 FindBar::FindBar(CodeEditor* editor, QWidget* pane) : QFrame(pane), editor_(editor), pane_(pane) {
     InitializeComponent();
     editor->installEventFilter(this);
-    connect(editor->document(), &QTextDocument::contentsChanged, this, [this] {
+    // The editor's signals, not its document's: they follow the document it shows.
+    connect(editor, &QPlainTextEdit::textChanged, this, [this] {
         if (isVisible())
             refreshMatches();
     });
+    connect(editor, &QPlainTextEdit::cursorPositionChanged, this, &FindBar::followSelection);
     hide();
 }
 
@@ -191,6 +193,15 @@ void FindBar::collectMatches() {
 void FindBar::search() {
     collectMatches();
     current_ = -1;
+    if (matches_.isEmpty() && !findField->text().isEmpty()) {
+        // The earlier match, still selected, is not one of this search.
+        QTextCursor caret = editor_->textCursor();
+        if (caret.hasSelection() && caret.selectionStart() == selectedFrom_ && caret.selectionEnd() == selectedTo_) {
+            caret.setPosition(caret.selectionStart());
+            editor_->setTextCursor(caret);
+        }
+        selectedFrom_ = selectedTo_ = -1;
+    }
     if (!matches_.isEmpty()) {
         current_ = 0;
         for (int i = 0; i < matches_.size(); ++i) {
@@ -224,8 +235,20 @@ void FindBar::select(int index) {
     QTextCursor cursor(editor_->document());
     cursor.setPosition(matches_.at(index));
     cursor.setPosition(matches_.at(index) + int(findField->text().size()), QTextCursor::KeepAnchor);
+    selectedFrom_ = cursor.selectionStart();
+    selectedTo_ = cursor.selectionEnd();
     editor_->setTextCursor(cursor);
     origin_ = matches_.at(index);
+}
+
+void FindBar::followSelection() {
+    if (!isVisible() || findField->text().isEmpty())
+        return;
+    const int index = selectedMatch();
+    if (index == current_)
+        return;
+    current_ = index;
+    updateResult();
 }
 
 void FindBar::findNext() {
@@ -304,6 +327,10 @@ void FindBar::replaceAll() {
     }
     cursor.endEditBlock();
     editor_->setTextCursor(cursor);
+    // Said where the count of matches was, until the next search, step or edit.
+    const QString replaced = QString("%1 replaced").arg(targets.size());
+    resultLabel->setText(replaced);
+    resultLabel->setAccessibleName(replaced);
 }
 
 void FindBar::updateResult() {
@@ -330,6 +357,26 @@ void FindBar::place() {
     const QScrollBar* bar = editor_->verticalScrollBar();
     const int scrollBar = bar->isVisible() ? bar->width() : 0;
     move(qMax(area.left(), area.right() + 1 - scrollBar - width()), area.top());
+}
+
+void FindBar::updateEditorMargin(bool shown) {
+    const int covered = shown ? geometry().bottom() + 1 - editor_->geometry().top() : 0;
+    editor_->setTopMargin(qMax(0, covered));
+}
+
+void FindBar::showEvent(QShowEvent* event) {
+    QFrame::showEvent(event);
+    updateEditorMargin(true);
+}
+
+void FindBar::hideEvent(QHideEvent* event) {
+    QFrame::hideEvent(event);
+    updateEditorMargin(false);
+}
+
+void FindBar::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    updateEditorMargin(isVisible());
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {

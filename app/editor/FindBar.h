@@ -11,12 +11,15 @@ namespace pelorin {
 
 class CodeEditor;
 
-// A small find (and replace) bar that floats over the top right of an
-// editor's pane. Ctrl+F in the editor opens it for finding, Ctrl+H adds the
+// A small find (and replace) bar over the top right of an editor's pane;
+// while it shows, the editor's text starts below it, so no line is hidden
+// under it. Ctrl+F in the editor opens it for finding, Ctrl+H adds the
 // replace row when the editor is editable. The search runs as you type and
-// selects the first match at or after the caret; Enter or F3 goes to the
-// next match, Shift+Enter or Shift+F3 to the previous one, wrapping. Esc
-// closes it and gives the editor the focus back with the match selected.
+// selects the first match at or after the caret (a search that finds nothing
+// leaves no earlier match selected); Enter or F3 goes to the next match,
+// Shift+Enter or Shift+F3 to the previous one, wrapping. Replace All says how
+// many it replaced where the count of matches shows. Esc closes it and gives
+// the editor the focus back with the match selected.
 class FindBar : public QFrame {
     Q_OBJECT
 
@@ -39,6 +42,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool focusNextPrevChild(bool next) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void InitializeComponent();
@@ -54,7 +60,11 @@ private:
     void collectMatches();
     void select(int index);
     void updateResult();
+    // The match the caret's selection is, after the caret moved.
+    void followSelection();
     void place();
+    // Keeps the editor's text below the bar while it shows.
+    void updateEditorMargin(bool shown);
     // The match the editor's selection is, or -1.
     int selectedMatch() const;
     bool caseSensitive() const;
@@ -64,6 +74,9 @@ private:
     QList<int> matches_;  // where each match starts, in order
     int current_ = -1;    // the selected match, -1 when none
     int origin_ = 0;      // where the search as you type starts
+    // The selection select() made, while it may still be the editor's.
+    int selectedFrom_ = -1;
+    int selectedTo_ = -1;
 
     QLineEdit* findField = nullptr;
     QLabel* resultLabel = nullptr;

@@ -6,7 +6,9 @@
 #include <QTextCursor>
 
 class QPainter;
+class QPoint;
 class QRect;
+class QRectF;
 class QTextBlock;
 
 namespace pelorin {
@@ -37,6 +39,11 @@ public:
     QList<int> lineNumbers() const;
     // The texts at block `blockNumber` (0-based), in order; empty when none.
     QStringList textsAt(int blockNumber) const;
+    // Every warning at its line as it stands now and its column, in text order.
+    QList<EditorWarning> all() const;
+    // The texts whose dimmed line is drawn at `point` (viewport coordinates),
+    // with the area it is drawn in; none when no warning is drawn there.
+    QStringList textsDrawnAt(const QPoint& point, QRect* area) const;
     // Their one-line form as drawn after the line's text.
     static QString inlineText(const QStringList& texts);
 
@@ -49,8 +56,13 @@ private:
     struct Line {
         QTextCursor anchor;  // at the line's start
         QStringList texts;
-        QString shown;  // inlineText(texts), made once
+        QList<int> columns;  // each text's, 1-based
+        QString shown;       // inlineText(texts), made once
     };
+    // Where a block's warnings are drawn: after the end of its last visual
+    // line to the view's right edge, with the text's baseline. False when
+    // they are not drawn (no room, block hidden or not laid out).
+    bool drawnArea(const QTextBlock& block, QRectF* area, qreal* baseline) const;
 
     CodeEditor* editor_;
     QList<Line> lines_;  // one per line, in line order when set

@@ -195,7 +195,7 @@ private slots:
         child<QToolButton>(bar, "replaceAllButton")->click();
         QCOMPARE(sass->toPlainText(), QString("a { b: blue; c: blue; d: blue; }"));
         QCOMPARE(form->conversionCount(), conversions + 1);
-        QCOMPARE(result(bar), QString("No results"));
+        QCOMPARE(result(bar), QString("2 replaced"));
         QCOMPARE(css->toPlainText(), QString("a {\n    b: blue;\n    c: blue;\n    d: blue;\n}\n"));
         sass->undo();
         QCOMPARE(sass->toPlainText(), QString("a { b: blue; c: red; d: red; }"));

@@ -765,6 +765,63 @@ private slots:
         QCOMPARE(wordWrap.document()->defaultTextOption().wrapMode(), QTextOption::WordWrap);
     }
 
+    // An emptied output view comes back at the block it showed at its top,
+    // also when lines above it wrapped onto several rows, with its selection.
+    void emptiedOutputComesBackWhereItWas_data() {
+        QTest::addColumn<bool>("wrapped");
+        QTest::newRow("short lines") << false;
+        QTest::newRow("wrapped lines above") << true;
+    }
+    void emptiedOutputComesBackWhereItWas() {
+        QFETCH(bool, wrapped);
+        CodeEditor editor;
+        editor.setReadOnly(true);
+        showEditor(editor, QString());
+        QStringList lines;
+        for (int i = 0; i < 600; ++i)
+            lines << (wrapped && i % 3 == 0 ? QString("line %1 ").arg(i) + QString("word ").repeated(30)
+                                            : QString("line %1").arg(i));
+        const QString text = lines.join(u'\n');
+        editor.showOutput(text);
+        // Scrolled down as a reader does, so the lines above were laid out.
+        QScrollBar* bar = editor.verticalScrollBar();
+        while (editor.firstShownBlock().blockNumber() < 300) {
+            bar->setValue(bar->value() + 5);
+            editor.grab();
+        }
+        const int top = editor.firstShownBlock().blockNumber();
+        const int scrolled = bar->value();
+        QTextCursor selection(editor.document()->findBlockByNumber(top + 2));
+        selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        editor.setTextCursor(selection);
+        bar->setValue(scrolled);
+
+        editor.showOutput(QString());
+        QCOMPARE(editor.toPlainText(), QString());
+        editor.grab();
+        editor.showOutput(text);
+        editor.grab();
+        QCOMPARE(editor.toPlainText(), text);
+        QCOMPARE(editor.firstShownBlock().blockNumber(), top);
+        if (!wrapped)
+            QCOMPARE(bar->value(), scrolled);
+        QCOMPARE(editor.textCursor().selectedText(), lines.at(top + 2));
+    }
+
+    // A long line's wrap mode (see LongLineWrap) survives an emptied output view.
+    void emptiedOutputKeepsALongLinesWrap() {
+        CodeEditor editor;
+        editor.setReadOnly(true);
+        showEditor(editor, QString());
+        const QString text = "a {}\n" + QString(pelorin::LongLineLength + 1, u'x');
+        editor.showOutput(text);
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        editor.showOutput(QString());
+        editor.showOutput(text);
+        QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
+        QCOMPARE(editor.currentText(), text);
+    }
+
     // The wrap and the highlighter measure a line alike: a line of exactly
     // LongLineLength characters is coloured and word-wrapped, one more is neither.
     void longLineLimitIsOneForWrapAndColour() {
