@@ -185,6 +185,25 @@ TextPlace lastKeywordBefore(std::string_view text, TextPlace place, std::string_
     return place;
 }
 
+TextPlace withinLine(std::string_view text, TextPlace place) {
+    if (place.line == 0 || offsetOf(text, place) != std::string_view::npos)
+        return place;
+    const std::size_t start = offsetOf(text, {place.line, 1});
+    if (start == std::string_view::npos)
+        return place;
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos)
+        end = text.size();
+    if (end > start && text[end - 1] == '\r')
+        --end;
+    if (end == start)
+        return {place.line, 1};
+    std::size_t last = end - 1;
+    while (last > start && isContinuation(static_cast<unsigned char>(text[last])))
+        --last;
+    return placeOf(text, last);
+}
+
 ModuleRule findModuleRule(std::string_view text, Syntax syntax) {
     ModuleRule rule;
     // Most texts never name either; only those are walked.

@@ -35,6 +35,10 @@ TextPlace keywordStart(std::string_view text, TextPlace place, const std::vector
 // itself. libsass places @warn and @debug somewhere in or after their message.
 TextPlace lastKeywordBefore(std::string_view text, TextPlace place, std::string_view keyword);
 
+// Place itself when the text has it, else the last character of its line
+// (column 1 for an empty line): libsass's columns may run past a line's end.
+TextPlace withinLine(std::string_view text, TextPlace place);
+
 struct ModuleRule {
     std::string_view name;  // "@use" or "@forward"; empty when none was found
     TextPlace place;
