@@ -204,6 +204,29 @@ TextPlace withinLine(std::string_view text, TextPlace place) {
     return placeOf(text, last);
 }
 
+std::vector<TextPlace> statementPlaces(std::string_view text, std::string_view keyword) {
+    std::vector<TextPlace> places;
+    const std::string word = "@" + std::string(keyword);
+    if (text.find(word) == std::string_view::npos)
+        return places;
+    bool statementStart = true;
+    walk(text, Syntax::Scss, [&](std::size_t i, bool code) {
+        const char c = text[i];
+        if (!code) {
+            statementStart = false;
+            return true;
+        }
+        if (isSpace(c))
+            return true;
+        if (c == '@' && statementStart && text.substr(i, word.size()) == word &&
+            (i + word.size() == text.size() || !isNameChar(static_cast<unsigned char>(text[i + word.size()]))))
+            places.push_back(placeOf(text, i));
+        statementStart = c == ';' || c == '{' || c == '}';
+        return true;
+    });
+    return places;
+}
+
 ModuleRule findModuleRule(std::string_view text, Syntax syntax) {
     ModuleRule rule;
     // Most texts never name either; only those are walked.

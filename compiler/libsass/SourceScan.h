@@ -39,6 +39,10 @@ TextPlace lastKeywordBefore(std::string_view text, TextPlace place, std::string_
 // (column 1 for an empty line): libsass's columns may run past a line's end.
 TextPlace withinLine(std::string_view text, TextPlace place);
 
+// The places of the statements that begin with "@keyword" (keyword without
+// '@'), in the order they are written, outside comments and strings.
+std::vector<TextPlace> statementPlaces(std::string_view text, std::string_view keyword);
+
 struct ModuleRule {
     std::string_view name;  // "@use" or "@forward"; empty when none was found
     TextPlace place;

@@ -196,15 +196,65 @@ CallSite innermostCallSite(Sass_Compiler* compiler, std::string_view text) {
     return {};
 }
 
-// Places the @warn and @debug statements libsass placed in the text: libsass
-// places a @warn somewhere in or after its message, and a @debug by its line
-// alone; the statement is the nearest one that begins before.
+// Places the @warn and @debug statements libsass placed in the text. libsass
+// places a @warn at the last part of its message, with a column that drifts
+// right after an interpolation (past the line's end, or onto the next
+// statement), and a @debug by its line alone. So the statement is the one on
+// that line; of several, the one whose rank among the columns libsass gave
+// them matches when it gave each its own, else the last one the column has
+// passed.
 void placeStatements(std::vector<StderrMessage>& messages, std::string_view text) {
-    for (StderrMessage& m : messages) {
+    struct Raw {
+        bool statement;
+        StderrMessage::Origin origin;
+        TextPlace place;
+    };
+    std::vector<Raw> raw;
+    raw.reserve(messages.size());
+    for (const StderrMessage& m : messages)
+        raw.push_back({m.statement, m.origin, {m.line, m.column}});
+    std::vector<TextPlace> statements[2];
+    bool scanned[2] = {false, false};
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        StderrMessage& m = messages[i];
         if (!m.statement)
             continue;
-        const TextPlace from = withinLine(text, {m.line, m.column ? m.column : 0x7FFFFFFFu});
-        const TextPlace at = lastKeywordBefore(text, from, m.origin == StderrMessage::Origin::Warn ? "warn" : "debug");
+        const int k = m.origin == StderrMessage::Origin::Warn ? 0 : 1;
+        const std::string_view keyword = k == 0 ? "warn" : "debug";
+        if (!scanned[k]) {
+            statements[k] = statementPlaces(text, keyword);
+            scanned[k] = true;
+        }
+        std::vector<TextPlace> onLine;
+        for (const TextPlace& p : statements[k]) {
+            if (p.line == m.line)
+                onLine.push_back(p);
+        }
+        TextPlace at;
+        if (onLine.empty()) {
+            // A message over several lines: libsass names a later one.
+            const TextPlace from = withinLine(text, {m.line, m.column ? m.column : 0x7FFFFFFFu});
+            at = lastKeywordBefore(text, from, keyword);
+        } else if (onLine.size() == 1 || m.column == 0) {
+            at = onLine.front();
+        } else {
+            std::vector<std::uint32_t> columns;
+            for (const Raw& r : raw) {
+                if (r.statement && r.origin == m.origin && r.place.line == m.line &&
+                    std::find(columns.begin(), columns.end(), r.place.column) == columns.end())
+                    columns.push_back(r.place.column);
+            }
+            std::sort(columns.begin(), columns.end());
+            if (columns.size() == onLine.size()) {
+                at = onLine[std::size_t(std::find(columns.begin(), columns.end(), m.column) - columns.begin())];
+            } else {
+                at = onLine.front();
+                for (const TextPlace& p : onLine) {
+                    if (p.column <= m.column)
+                        at = p;
+                }
+            }
+        }
         m.line = at.line;
         m.column = at.column;
         m.statement = false;

@@ -162,6 +162,17 @@ private slots:
         QTest::newRow("each declaration once")
             << QByteArray("$a: 1px;\n@for $i from 1 through 3 { .c#{$i} { w: calc($a + 1px); } }")
             << QStringList{"2:46 " + leftover("$a", "w")};
+        // libsass's column drifts after an interpolation: the statement is found in the text.
+        QTest::newRow("@warn after an unquoted interpolation")
+            << QByteArray("$x: 1;\n@warn #{$x}abc;") << QStringList{"2:1 WARNING: 1abc"};
+        QTest::newRow("two @warn on a line, an interpolation in the first")
+            << QByteArray("$x: 1;\n@warn #{$x}a;@warn \"b\";") << QStringList{"2:1 WARNING: 1a", "2:14 WARNING: b"};
+        QTest::newRow("@warn of a string with two interpolations")
+            << QByteArray("$x: 1;\n@warn \"#{$x} y\\a #{$x}\";") << QStringList{"2:1 WARNING: 1 y\n1"};
+        QTest::newRow("@debug after an unquoted interpolation")
+            << QByteArray("$x: 1;\n  @debug #{$x}abc;") << QStringList{"2:3 DEBUG: 1abc"};
+        QTest::newRow("@warn over two lines")
+            << QByteArray("@warn \"a\" +\n  #{1}b;") << QStringList{"1:1 WARNING: \"a\" + 1b"};
         // The message as libsass writes it, whatever the value.
         QTest::newRow("@warn of a colour as written") << QByteArray("@warn #fff;") << QStringList{"1:1 WARNING: #fff"};
         QTest::newRow("@debug of a named colour")
