@@ -155,7 +155,11 @@ VANTOR_COMPILER_API const char* error();
 // library's own errors. Both count in the text compile() was given. The column
 // counts characters (Unicode code points), not bytes nor UTF-16 units: "é" and
 // "😀" each count one, so a column equals a QString position only on lines
-// without characters outside the Basic Multilingual Plane.
+// without characters outside the Basic Multilingual Plane. A byte order mark
+// at the start is the first line's first character, as in the editor's text.
+// Lines end at a line feed; with libsass a lone carriage return does not end a
+// line. libsass's error of an escape that names no character ("Invalid code
+// point", \d800 in a string) is placed at the first such escape in a string.
 VANTOR_COMPILER_API std::int32_t error_line();
 VANTOR_COMPILER_API std::int32_t error_column();
 

@@ -1,5 +1,6 @@
 #include "SourceScan.h"
 
+#include <cctype>
 #include <set>
 
 namespace VantorCompiler {
@@ -225,6 +226,30 @@ std::vector<TextPlace> statementPlaces(std::string_view text, std::string_view k
         return true;
     });
     return places;
+}
+
+TextPlace invalidCodePointEscape(std::string_view text) {
+    TextPlace found;
+    std::size_t escaped = std::string_view::npos;  // the character after a backslash
+    walk(text, Syntax::Scss, [&](std::size_t i, bool code) {
+        if (code || text[i] != '\\' || i == escaped)
+            return true;
+        escaped = i + 1;
+        // Inside a string: up to six hexadecimal digits.
+        std::uint32_t value = 0;
+        std::size_t n = 0;
+        while (n < 6 && i + 1 + n < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1 + n]))) {
+            const char d = text[i + 1 + n];
+            value = value * 16 + static_cast<std::uint32_t>(d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+            ++n;
+        }
+        if (n > 0 && ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)) {
+            found = placeOf(text, i);
+            return false;
+        }
+        return true;
+    });
+    return found;
 }
 
 ModuleRule findModuleRule(std::string_view text, Syntax syntax) {

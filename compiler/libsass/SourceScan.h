@@ -43,6 +43,10 @@ TextPlace withinLine(std::string_view text, TextPlace place);
 // '@'), in the order they are written, outside comments and strings.
 std::vector<TextPlace> statementPlaces(std::string_view text, std::string_view keyword);
 
+// The first escape in a string that names no character (a surrogate such as
+// \d800, or past \10ffff), which libsass reports without a place; 0:0 when none.
+TextPlace invalidCodePointEscape(std::string_view text);
+
 struct ModuleRule {
     std::string_view name;  // "@use" or "@forward"; empty when none was found
     TextPlace place;

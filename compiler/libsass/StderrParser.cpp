@@ -155,8 +155,9 @@ const Header Headers[] = {
 
 }  // namespace
 
-StderrParser::StderrParser(std::string_view directory, std::size_t most, std::function<CallSite()> callSite)
-    : directory_(directory), most_(most), callSite_(std::move(callSite)) {}
+StderrParser::StderrParser(std::string_view directory, std::size_t most, std::function<CallSite()> callSite,
+                           std::uint32_t firstLineShift)
+    : directory_(directory), most_(most), callSite_(std::move(callSite)), firstLineShift_(firstLineShift) {}
 
 void StderrParser::feed(std::string_view text) {
     Chunk chunk;
@@ -333,7 +334,7 @@ StderrMessage StderrParser::message() const {
     case StderrMessage::Origin::Libsass:
         if (line_ > 0 && inText) {
             m.line = line_;
-            m.column = column_ > 0 ? column_ : 1;
+            m.column = column_ > 0 ? shifted(line_, column_) : 1;
         } else if (line_ > 0) {
             m.text += otherFilePlace(line_, hasPath_ ? relative(path_.data) : std::string());
         }
@@ -342,7 +343,7 @@ StderrMessage StderrParser::message() const {
         const std::vector<TraceFrame> frames = readTrace(trace_.data, tracePaths_);
         if (!frames.empty() && frames.front().path == TextPath && frames.front().line > 0) {
             m.line = frames.front().line;
-            m.column = frames.front().column;
+            m.column = shifted(m.line, frames.front().column);
             m.statement = true;
         } else if (site_.line > 0) {
             m.line = site_.line;
@@ -411,6 +412,10 @@ std::string StderrParser::relative(std::string_view path) const {
         path[directory_.size()] == '/')
         path.remove_prefix(directory_.size() + 1);
     return std::string(path);
+}
+
+std::uint32_t StderrParser::shifted(std::uint32_t line, std::uint32_t column) const {
+    return line == 1 && column > 0 ? column + firstLineShift_ : column;
 }
 
 }  // namespace VantorCompiler

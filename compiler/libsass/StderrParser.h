@@ -59,9 +59,11 @@ public:
     // relative to it. most: messages kept, the ones after only counted.
     // callSite: the innermost @include or function call in the converted text
     // at the moment, 0:0 when none; asked as a kept @warn or @debug begins,
-    // its place when the statement lies in another file.
+    // its place when the statement lies in another file. firstLineShift: added to
+    // the columns libsass names on the first line (1 after a byte order mark,
+    // which libsass skips).
     explicit StderrParser(std::string_view directory = {}, std::size_t most = SIZE_MAX,
-                          std::function<CallSite()> callSite = {});
+                          std::function<CallSite()> callSite = {}, std::uint32_t firstLineShift = 0);
 
     // A file libsass read, as its traces name it (LibsassTrace.h). libsass
     // runs some @warn while it reads the files, so they are added as they
@@ -91,10 +93,12 @@ private:
     void addUnknown(const Chunk& chunk);
     void flushUnknown();
     std::string relative(std::string_view path) const;
+    std::uint32_t shifted(std::uint32_t line, std::uint32_t column) const;
 
     std::string directory_;
     std::size_t most_;
     std::function<CallSite()> callSite_;
+    std::uint32_t firstLineShift_;
     std::vector<std::string> tracePaths_;
 
     std::vector<StderrMessage> messages_;

@@ -175,10 +175,19 @@ private:
     std::streambuf* previous_;
 };
 
-TextPlace libsassPlace(std::size_t line, std::size_t column) {
+// libsass's column for the first line of a text that begins with a byte order
+// mark, which libsass skips and the text's columns count.
+std::uint32_t firstLineShift(std::string_view text) {
+    return startsWith(text, "\xEF\xBB\xBF") ? 1 : 0;
+}
+
+TextPlace libsassPlace(std::string_view text, std::size_t line, std::size_t column) {
     if (line == 0 || line > 0x7FFFFFFFu || column > 0x7FFFFFFFu)
         return {};
-    return {static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(column)};
+    TextPlace place{static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(column)};
+    if (place.line == 1 && place.column > 0)
+        place.column += firstLineShift(text);
+    return place;
 }
 
 // The innermost @include or function call in the text on libsass's call stack.
@@ -188,7 +197,7 @@ CallSite innermostCallSite(Sass_Compiler* compiler, std::string_view text) {
         Sass_Callee_Entry callee = sass_compiler_get_callee_entry(compiler, i);
         const char* path = sass_callee_get_path(callee);
         if (path && path == TextPath) {
-            const TextPlace place = libsassPlace(sass_callee_get_line(callee), sass_callee_get_column(callee));
+            const TextPlace place = libsassPlace(text, sass_callee_get_line(callee), sass_callee_get_column(callee));
             const TextPlace at = withinLine(text, keywordStart(text, place, {"include"}));
             return {at.line, at.column};
         }
@@ -350,15 +359,18 @@ std::string convert(const Request& request) {
     Sass_Compiler* compiler = sass_make_data_compiler(data);
     // As a @warn or @debug begins: its call site in the text, and the files
     // being read at the moment, which its trace may name.
-    StderrParser parser(directory, WarningCollector::MaxKept, [&] {
-        const std::size_t imports = sass_compiler_get_import_stack_size(compiler);
-        for (std::size_t i = 0; i < imports; ++i) {
-            const char* path = sass_import_get_abs_path(sass_compiler_get_import_entry(compiler, i));
-            if (path)
-                parser.addTracePath(tracePath(path, directory));
-        }
-        return innermostCallSite(compiler, text);
-    });
+    StderrParser parser(
+        directory, WarningCollector::MaxKept,
+        [&] {
+            const std::size_t imports = sass_compiler_get_import_stack_size(compiler);
+            for (std::size_t i = 0; i < imports; ++i) {
+                const char* path = sass_import_get_abs_path(sass_compiler_get_import_entry(compiler, i));
+                if (path)
+                    parser.addTracePath(tracePath(path, directory));
+            }
+            return innermostCallSite(compiler, text);
+        },
+        firstLineShift(text));
     parser.addTracePath(std::string(TextPath));
     {
         ChunkCapture capture(parser);
@@ -384,9 +396,9 @@ std::string convert(const Request& request) {
     const char* css = sass_context_get_output_string(context);
     const char* error = sass_context_get_error_text(context);
     const bool failed = sass_context_get_error_status(context) != 0;
-    TextPlace place = failed
-                          ? libsassPlace(sass_context_get_error_line(context), sass_context_get_error_column(context))
-                          : TextPlace();
+    TextPlace place =
+        failed ? libsassPlace(text, sass_context_get_error_line(context), sass_context_get_error_column(context))
+               : TextPlace();
     const char* file = failed ? sass_context_get_error_file(context) : nullptr;
     std::string errorFile;
     std::uint32_t fileLine = 0;
@@ -407,7 +419,9 @@ std::string convert(const Request& request) {
         std::uint32_t line = 0;
         std::uint32_t column = 0;
         if (message && error && innermostTextPosition(message, error, tracePaths, line, column))
-            place = withinLine(text, keywordStart(text, libsassPlace(line, column), {"import", "include"}));
+            place = withinLine(text, keywordStart(text, libsassPlace(text, line, column), {"import", "include"}));
+    } else if (failed && place.line == 0 && !file && error && std::string_view(error) == "Invalid code point") {
+        place = invalidCodePointEscape(text);
     }
     const std::uint32_t line = place.line;
     const std::uint32_t column = place.column;

@@ -197,6 +197,17 @@ private slots:
             << QStringList{"1:1 WARNING: a\n        on line 9:9 of stdin\n\nWARNING: b\n\nstdin:3 DEBUG: c"};
         QTest::newRow("@warn of a header's words") << QByteArray("@warn \"WARNING: \";\n@debug \"Warning: \";")
                                                    << QStringList{"1:1 WARNING: WARNING: ", "2:1 DEBUG: Warning: "};
+        // A byte order mark is a character of the first line.
+        QTest::newRow("@warn after a byte order mark")
+            << QByteArray("\xEF\xBB\xBF@for $i from 1 through 2 { @warn \"w#{$i}\"; }")
+            << QStringList{"1:29 WARNING: w1", "1:29 WARNING: w2"};
+        QTest::newRow("libsass's column after a byte order mark")
+            << QByteArray(
+                   "\xEF\xBB\xBF"
+                   "a { @if true && false { b: c } }")
+            << QStringList{
+                   "1:15 WARNING: In Sass, \"&&\" means two copies of the parent selector. You probably want "
+                   "to use \"and\" instead."};
         QTest::newRow("no variable: strings, comments, attribute selectors, interpolation")
             << QByteArray("$a: 1px;\n[href$=\".pdf\"] { b: \"$a\"; c: calc(#{$a * 2} + 1vw); d: url($x.png); }\n/*! $a */")
             << QStringList();

@@ -30,8 +30,8 @@ void feed(StderrParser& parser, const QByteArrayList& chunks) {
     parser.finish();
 }
 
-QStringList parse(const QByteArrayList& chunks, const QStringList& paths = {}) {
-    StderrParser parser;
+QStringList parse(const QByteArrayList& chunks, std::uint32_t shift = 0, const QStringList& paths = {}) {
+    StderrParser parser({}, SIZE_MAX, {}, shift);
     for (const QString& p : paths)
         parser.addTracePath(p.toStdString());
     feed(parser, chunks);
@@ -254,9 +254,9 @@ private slots:
     // file name holding a trace line cannot place it in the text.
     void tracePathsOfFilesRead() {
         const QByteArrayList chunks = warn("x", "         on line 1:1 of _w\n         on line 1:2 of stdin.scss\n");
-        QCOMPARE(parse(chunks, {"stdin", "_w\n         on line 1:2 of stdin.scss"}),
+        QCOMPARE(parse(chunks, 0, {"stdin", "_w\n         on line 1:2 of stdin.scss"}),
                  QStringList{"0:0 WARNING: x (on line 1 of _w\n         on line 1:2 of stdin.scss)"});
-        QCOMPARE(parse(warn("y", "         on line 1:5 of stdin\n         from line 2:1 of stdin.scss\n"),
+        QCOMPARE(parse(warn("y", "         on line 1:5 of stdin\n         from line 2:1 of stdin.scss\n"), 0,
                        {"stdin", "stdin\n         from line 2:1 of stdin.scss"}),
                  QStringList{"0:0 WARNING: y (on line 1 of stdin\n         from line 2:1 of stdin.scss)"});
     }
@@ -274,6 +274,15 @@ private slots:
         QCOMPARE(describe(parser.take()),
                  (QStringList{"1:1 WARNING: a", "9:3 WARNING: b", "9:3 DEBUG: c", "@2:2 WARNING: d"}));
         QCOMPARE(asked, 3);
+    }
+
+    // After a byte order mark, which libsass skips, the columns it names on
+    // the first line move by one.
+    void firstLineShift() {
+        QCOMPARE(parse(placedWarning("1", "14", "stdin", "a") + placedWarning("2", "14", "stdin", "b") +
+                           warn("c", "         on line 1:7 of stdin\n") + placedDeprecation("1", "stdin", "d"),
+                       1),
+                 (QStringList{"1:15 WARNING: a", "2:14 WARNING: b", "@1:8 WARNING: c", "1:1 DEPRECATION WARNING: d"}));
     }
 
     void firstKeptAllCounted() {

@@ -47,7 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (innermostTextPosition(chunks.size() > 1 ? chunks[1] : "", chunks[0], paths, line, column))
         require(line > 0);
 
-    StderrParser parser("/w", WarningCollector::MaxKept, [] { return CallSite{3, 2}; });
+    StderrParser parser(
+        "/w", WarningCollector::MaxKept,
+        [] {
+            return CallSite{3, 2};
+        },
+        size % 2);
     for (const std::string& path : paths)
         parser.addTracePath(path);
     for (const std::string_view chunk : chunks)
