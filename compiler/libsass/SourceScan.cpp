@@ -114,6 +114,31 @@ void walk(std::string_view text, Syntax syntax, Visit&& visit) {
     }
 }
 
+// Reports each at-keyword that begins a statement in code, "@use" with the
+// '@', as visit(offset, keyword); visit may stop the walk by returning false.
+template <typename Visit>
+void statementKeywords(std::string_view text, Syntax syntax, Visit&& visit) {
+    bool statementStart = true;
+    walk(text, syntax, [&](std::size_t i, bool code) {
+        const char c = text[i];
+        if (!code) {
+            statementStart = false;
+            return true;
+        }
+        if (isSpace(c))
+            return true;
+        if (c == '@' && statementStart) {
+            std::size_t end = i + 1;
+            while (end < text.size() && isNameChar(static_cast<unsigned char>(text[end])))
+                ++end;
+            if (!visit(i, text.substr(i, end - i)))
+                return false;
+        }
+        statementStart = c == ';' || c == '{' || c == '}';
+        return true;
+    });
+}
+
 }  // namespace
 
 TextPlace placeOf(std::string_view text, std::size_t offset) {
@@ -210,19 +235,9 @@ std::vector<TextPlace> statementPlaces(std::string_view text, std::string_view k
     const std::string word = "@" + std::string(keyword);
     if (text.find(word) == std::string_view::npos)
         return places;
-    bool statementStart = true;
-    walk(text, Syntax::Scss, [&](std::size_t i, bool code) {
-        const char c = text[i];
-        if (!code) {
-            statementStart = false;
-            return true;
-        }
-        if (isSpace(c))
-            return true;
-        if (c == '@' && statementStart && text.substr(i, word.size()) == word &&
-            (i + word.size() == text.size() || !isNameChar(static_cast<unsigned char>(text[i + word.size()]))))
+    statementKeywords(text, Syntax::Scss, [&](std::size_t i, std::string_view found) {
+        if (found == word)
             places.push_back(placeOf(text, i));
-        statementStart = c == ';' || c == '{' || c == '}';
         return true;
     });
     return places;
@@ -257,28 +272,12 @@ ModuleRule findModuleRule(std::string_view text, Syntax syntax) {
     // Most texts never name either; only those are walked.
     if (text.find("@use") == std::string_view::npos && text.find("@forward") == std::string_view::npos)
         return rule;
-    bool statementStart = true;
-    walk(text, syntax, [&](std::size_t i, bool code) {
-        const char c = text[i];
-        if (!code) {
-            statementStart = false;
+    statementKeywords(text, syntax, [&](std::size_t i, std::string_view keyword) {
+        if (keyword != "@use" && keyword != "@forward")
             return true;
-        }
-        if (isSpace(c))
-            return true;
-        if (c == '@' && statementStart) {
-            std::size_t end = i + 1;
-            while (end < text.size() && isNameChar(static_cast<unsigned char>(text[end])))
-                ++end;
-            const std::string_view keyword = text.substr(i, end - i);
-            if (keyword == "@use" || keyword == "@forward") {
-                rule.name = keyword;
-                rule.place = placeOf(text, i);
-                return false;
-            }
-        }
-        statementStart = c == ';' || c == '{' || c == '}';
-        return true;
+        rule.name = keyword;
+        rule.place = placeOf(text, i);
+        return false;
     });
     return rule;
 }
