@@ -13,6 +13,9 @@ namespace {
 // Characters kept of one chunk: far more than a warning's kept text, so a cut
 // chunk always gives a cut warning.
 constexpr std::size_t MaxChunkBytes = 4 * WarningCollector::MaxTextBytes;
+// Characters kept of a chunk of a message that is only counted: more than the
+// longest of libsass's own words a chunk is compared with.
+constexpr std::size_t MaxCountedBytes = 64;
 constexpr std::size_t MaxDigits = 9;
 const char* const Ellipsis = "\xE2\x80\xA6";  // …
 
@@ -162,7 +165,8 @@ StderrParser::StderrParser(std::string_view directory, std::size_t most, std::fu
 void StderrParser::feed(std::string_view text) {
     Chunk chunk;
     chunk.size = text.size();
-    chunk.data.assign(text.substr(0, MaxChunkBytes));
+    // Of a message only counted, enough to tell libsass's own words apart.
+    chunk.data.assign(text.substr(0, messages_.size() < most_ ? MaxChunkBytes : MaxCountedBytes));
     if (steps_ && step(chunk))
         return;
     atStart(std::move(chunk));
