@@ -155,7 +155,11 @@ VANTOR_COMPILER_API const char* error();
 // library's own errors. Both count in the text compile() was given. The column
 // counts characters (Unicode code points), not bytes nor UTF-16 units: "é" and
 // "😀" each count one, so a column equals a QString position only on lines
-// without characters outside the Basic Multilingual Plane.
+// without characters outside the Basic Multilingual Plane. A byte order mark
+// at the start is the first line's first character, as in the editor's text.
+// Lines end at a line feed; with libsass a lone carriage return does not end a
+// line. libsass's error of an escape that names no character ("Invalid code
+// point", \d800 in a string) is placed at the first such escape in a string.
 VANTOR_COMPILER_API std::int32_t error_line();
 VANTOR_COMPILER_API std::int32_t error_column();
 
@@ -181,13 +185,19 @@ VANTOR_COMPILER_API const char* error_file();
 // one summary). warning_line() and warning_column() are 1-based and count in
 // the text compile() was given as error_line() does; 0 for an index out of
 // range and for a warning that arose outside that text (its text then names
-// the file and line). libsass: a warning inside a mixin or function sits at
-// the innermost @include or call in the text, column 1 when libsass names
-// only the line. Dart Sass: at its span, and a @warn (which has none) at the
-// innermost frame of its stack trace that lies in the text. At most 100 are
-// kept, then one last "… and N more warnings" at 0. With libsass the library
-// adds warnings of its own: a Sass variable left as text in the CSS (libsass
-// copies calc() as written).
+// the file and line). libsass: the message of a @warn or @debug as libsass
+// writes it (a colour, a selector, a slash stay as written; line breaks are
+// kept), its own warnings joined into one line; whatever a message or a file
+// name holds, one warning stays one. A @warn or @debug sits at its statement
+// when that lies in the text (libsass names only the line of a @debug: of
+// several on one line, the first), else at the innermost @include or function
+// call in the text that leads to it; libsass's own warnings where it places
+// them, column 1 when it names only the line; never past the end of a line.
+// Dart Sass: at its span, and a @warn (which has none) at the innermost frame
+// of its stack trace that lies in the text. At most 100 are kept, then one
+// last "… and N more warnings" at 0, N counting every one after them. With
+// libsass the library adds warnings of its own: a Sass variable left as text
+// in the CSS (libsass copies calc() as written).
 VANTOR_COMPILER_API std::int32_t warning_count();
 VANTOR_COMPILER_API const char* warning_text(std::int32_t index);
 VANTOR_COMPILER_API std::int32_t warning_line(std::int32_t index);

@@ -1,5 +1,6 @@
 #include "SourceScan.h"
 
+#include <cctype>
 #include <set>
 
 namespace VantorCompiler {
@@ -113,6 +114,31 @@ void walk(std::string_view text, Syntax syntax, Visit&& visit) {
     }
 }
 
+// Reports each at-keyword that begins a statement in code, "@use" with the
+// '@', as visit(offset, keyword); visit may stop the walk by returning false.
+template <typename Visit>
+void statementKeywords(std::string_view text, Syntax syntax, Visit&& visit) {
+    bool statementStart = true;
+    walk(text, syntax, [&](std::size_t i, bool code) {
+        const char c = text[i];
+        if (!code) {
+            statementStart = false;
+            return true;
+        }
+        if (isSpace(c))
+            return true;
+        if (c == '@' && statementStart) {
+            std::size_t end = i + 1;
+            while (end < text.size() && isNameChar(static_cast<unsigned char>(text[end])))
+                ++end;
+            if (!visit(i, text.substr(i, end - i)))
+                return false;
+        }
+        statementStart = c == ';' || c == '{' || c == '}';
+        return true;
+    });
+}
+
 }  // namespace
 
 TextPlace placeOf(std::string_view text, std::size_t offset) {
@@ -185,33 +211,73 @@ TextPlace lastKeywordBefore(std::string_view text, TextPlace place, std::string_
     return place;
 }
 
+TextPlace withinLine(std::string_view text, TextPlace place) {
+    if (place.line == 0 || offsetOf(text, place) != std::string_view::npos)
+        return place;
+    const std::size_t start = offsetOf(text, {place.line, 1});
+    if (start == std::string_view::npos)
+        return place;
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos)
+        end = text.size();
+    if (end > start && text[end - 1] == '\r')
+        --end;
+    if (end == start)
+        return {place.line, 1};
+    std::size_t last = end - 1;
+    while (last > start && isContinuation(static_cast<unsigned char>(text[last])))
+        --last;
+    return placeOf(text, last);
+}
+
+std::vector<TextPlace> statementPlaces(std::string_view text, std::string_view keyword) {
+    std::vector<TextPlace> places;
+    const std::string word = "@" + std::string(keyword);
+    if (text.find(word) == std::string_view::npos)
+        return places;
+    statementKeywords(text, Syntax::Scss, [&](std::size_t i, std::string_view found) {
+        if (found == word)
+            places.push_back(placeOf(text, i));
+        return true;
+    });
+    return places;
+}
+
+TextPlace invalidCodePointEscape(std::string_view text) {
+    TextPlace found;
+    std::size_t escaped = std::string_view::npos;  // the character after a backslash
+    walk(text, Syntax::Scss, [&](std::size_t i, bool code) {
+        if (code || text[i] != '\\' || i == escaped)
+            return true;
+        escaped = i + 1;
+        // Inside a string: up to six hexadecimal digits.
+        std::uint32_t value = 0;
+        std::size_t n = 0;
+        while (n < 6 && i + 1 + n < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1 + n]))) {
+            const char d = text[i + 1 + n];
+            value = value * 16 + static_cast<std::uint32_t>(d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+            ++n;
+        }
+        if (n > 0 && ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)) {
+            found = placeOf(text, i);
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
 ModuleRule findModuleRule(std::string_view text, Syntax syntax) {
     ModuleRule rule;
     // Most texts never name either; only those are walked.
     if (text.find("@use") == std::string_view::npos && text.find("@forward") == std::string_view::npos)
         return rule;
-    bool statementStart = true;
-    walk(text, syntax, [&](std::size_t i, bool code) {
-        const char c = text[i];
-        if (!code) {
-            statementStart = false;
+    statementKeywords(text, syntax, [&](std::size_t i, std::string_view keyword) {
+        if (keyword != "@use" && keyword != "@forward")
             return true;
-        }
-        if (isSpace(c))
-            return true;
-        if (c == '@' && statementStart) {
-            std::size_t end = i + 1;
-            while (end < text.size() && isNameChar(static_cast<unsigned char>(text[end])))
-                ++end;
-            const std::string_view keyword = text.substr(i, end - i);
-            if (keyword == "@use" || keyword == "@forward") {
-                rule.name = keyword;
-                rule.place = placeOf(text, i);
-                return false;
-            }
-        }
-        statementStart = c == ';' || c == '{' || c == '}';
-        return true;
+        rule.name = keyword;
+        rule.place = placeOf(text, i);
+        return false;
     });
     return rule;
 }

@@ -35,6 +35,18 @@ TextPlace keywordStart(std::string_view text, TextPlace place, const std::vector
 // itself. libsass places @warn and @debug somewhere in or after their message.
 TextPlace lastKeywordBefore(std::string_view text, TextPlace place, std::string_view keyword);
 
+// Place itself when the text has it, else the last character of its line
+// (column 1 for an empty line): libsass's columns may run past a line's end.
+TextPlace withinLine(std::string_view text, TextPlace place);
+
+// The places of the statements that begin with "@keyword" (keyword without
+// '@'), in the order they are written, outside comments and strings.
+std::vector<TextPlace> statementPlaces(std::string_view text, std::string_view keyword);
+
+// The first escape in a string that names no character (a surrogate such as
+// \d800, or past \10ffff), which libsass reports without a place; 0:0 when none.
+TextPlace invalidCodePointEscape(std::string_view text);
+
 struct ModuleRule {
     std::string_view name;  // "@use" or "@forward"; empty when none was found
     TextPlace place;

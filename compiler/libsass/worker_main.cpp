@@ -9,9 +9,11 @@
 // process then, so here nothing is guarded beyond keeping each failure inside
 // this process.
 #include "Framing.h"
+#include "LibsassTrace.h"
 #include "SourceScan.h"
 #include "StderrParser.h"
 #include "VantorCompiler.h"
+#include "core/TextPrefix.h"
 #include "core/WarningCollector.h"
 
 #include <sass.h>
@@ -25,7 +27,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -140,185 +141,132 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return transferAll(::write, fd, data, size);
 }
 
-// libsass writes its own warnings to standard error. During a conversion that
-// descriptor is a memory file, read back afterwards; captureFd stays open
-// between conversions and is emptied before each.
-int captureFd = -1;
-// Bytes of standard error parsed at a time.
-constexpr std::size_t CaptureChunk = std::size_t(256) << 10;
-// The most of it one conversion may write.
-constexpr rlim_t CaptureLimit = rlim_t(16) << 20;
-
-class StderrCapture {
+// std::cerr's buffer during a conversion: hands each of libsass's output
+// operations (all its warnings, @warn and @debug go to std::cerr) to the
+// parser as one chunk, which keeps the first messages and counts them all.
+// std::cerr is unit-buffered, so nothing waits between operations.
+class ChunkCapture : public std::streambuf {
 public:
-    StderrCapture() {
-        if (captureFd < 0)
-            captureFd = memfd_create("vantor-stderr", MFD_CLOEXEC);
-        if (captureFd < 0 || ftruncate(captureFd, 0) != 0 || lseek(captureFd, 0, SEEK_SET) != 0)
-            return;
-        std::cerr.flush();
-        std::fflush(stderr);
-        // With standard error closed there is nothing to restore; with it open
-        // but not copyable, it is left alone.
-        const bool open = fcntl(2, F_GETFD) != -1;
-        saved_ = open ? fcntl(2, F_DUPFD_CLOEXEC, 3) : -1;
-        if (open && saved_ < 0)
-            return;
-        active_ = dup2(captureFd, 2) == 2;
-        if (!active_ && saved_ >= 0) {
-            close(saved_);
-            saved_ = -1;
-        }
-    }
-    ~StderrCapture() { stop(); }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
-
-    bool active() const { return active_; }
-    // Bytes written so far; with std::cerr unbuffered, all of libsass's so far.
-    std::size_t written() const {
-        const off_t at = active_ ? lseek(captureFd, 0, SEEK_CUR) : 0;
-        return at > 0 ? static_cast<std::size_t>(at) : 0;
-    }
-    void stop() {
-        if (!active_)
-            return;
-        std::cerr.flush();
+    explicit ChunkCapture(StderrParser& parser) : parser_(parser), previous_(std::cerr.rdbuf(this)) {}
+    ~ChunkCapture() override {
+        std::cerr.rdbuf(previous_);
+        // A chunk that could not be read leaves the stream failed; the next
+        // conversion writes again.
         std::cerr.clear();
-        std::fflush(stderr);
-        if (saved_ >= 0) {
-            dup2(saved_, 2);
-            close(saved_);
-        } else {
-            close(2);
-        }
-        saved_ = -1;
-        active_ = false;
+    }
+    ChunkCapture(const ChunkCapture&) = delete;
+    ChunkCapture& operator=(const ChunkCapture&) = delete;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof()))
+            return traits_type::not_eof(c);
+        const char character = traits_type::to_char_type(c);
+        parser_.feed(std::string_view(&character, 1));
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        parser_.feed(std::string_view(s, static_cast<std::size_t>(n)));
+        return n;
     }
 
 private:
-    int saved_ = -1;
-    bool active_ = false;
+    StderrParser& parser_;
+    std::streambuf* previous_;
 };
 
-struct PendingWarning {
-    std::size_t offset;  // standard error written before it
-    std::string text;
-    std::uint32_t line;
-    std::uint32_t column;
-};
-
-// What the @warn and @debug functions see of the conversion.
-struct WarningSink {
-    const std::string* text = nullptr;
-    const StderrCapture* capture = nullptr;
-    std::vector<PendingWarning> kept;  // the first ones, in order
-    std::size_t count = 0;             // all of them
-};
-
-struct WarningFunction {
-    const char* keyword;
-    const char* prefix;
-    WarningSink* sink;
-};
-
-// Paths below the working directory as libsass prints them, relative.
-std::string consolePath(const char* path) {
-    std::string p = path ? path : "";
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd)) {
-        std::string dir = std::string(cwd) + "/";
-        if (p.compare(0, dir.size(), dir) == 0)
-            p.erase(0, dir.size());
-    }
-    return p;
+// libsass's column for the first line of a text that begins with a byte order
+// mark, which libsass skips and the text's columns count.
+std::uint32_t firstLineShift(std::string_view text) {
+    return startsWith(text, "\xEF\xBB\xBF") ? 1 : 0;
 }
 
-// The message of @warn or @debug as libsass would print it.
-std::string messageText(const Sass_Value* value) {
-    if (!value)
-        return std::string();
-    if (sass_value_is_string(value))
-        return sass_string_get_value(value) ? sass_string_get_value(value) : "";
-    Sass_Value* text = sass_value_stringify(value, false, Precision);
-    std::string result = text && sass_value_is_string(text) && sass_string_get_value(text)
-                             ? sass_string_get_value(text)
-                             : "";
-    if (text)
-        sass_delete_value(text);
-    return result;
+TextPlace libsassPlace(std::string_view text, std::size_t line, std::size_t column) {
+    if (line == 0 || line > 0x7FFFFFFFu || column > 0x7FFFFFFFu)
+        return {};
+    TextPlace place{static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(column)};
+    if (place.line == 1 && place.column > 0)
+        place.column += firstLineShift(text);
+    return place;
 }
 
-// Overrides @warn and @debug: keeps the message and the innermost place of the
-// call chain in the converted text.
-Sass_Value* warningFunction(const Sass_Value* args, Sass_Function_Entry entry, Sass_Compiler* compiler) {
-    const auto* function = static_cast<const WarningFunction*>(sass_function_get_cookie(entry));
-    WarningSink& sink = *function->sink;
-    if (sink.count++ >= WarningCollector::MaxKept)
-        return sass_make_null();
-    PendingWarning w{sink.capture->written(), function->prefix, 0, 0};
-    w.text += messageText(sass_list_get_length(args) > 0 ? sass_list_get_value(args, 0) : nullptr);
+// The innermost @include or function call in the text on libsass's call stack.
+CallSite innermostCallSite(Sass_Compiler* compiler, std::string_view text) {
     const std::size_t depth = sass_compiler_get_callee_stack_size(compiler);
     for (std::size_t i = depth; i-- > 0;) {
         Sass_Callee_Entry callee = sass_compiler_get_callee_entry(compiler, i);
         const char* path = sass_callee_get_path(callee);
         if (path && path == TextPath) {
-            const TextPlace place{static_cast<std::uint32_t>(sass_callee_get_line(callee)),
-                                  static_cast<std::uint32_t>(sass_callee_get_column(callee))};
-            // The @warn or @debug itself, else the @include or call that leads to it.
-            const TextPlace at = i + 1 == depth ? lastKeywordBefore(*sink.text, place, function->keyword)
-                                                : keywordStart(*sink.text, place, {"include"});
-            w.line = at.line;
-            w.column = at.column;
-            break;
+            const TextPlace place = libsassPlace(text, sass_callee_get_line(callee), sass_callee_get_column(callee));
+            const TextPlace at = withinLine(text, keywordStart(text, place, {"include"}));
+            return {at.line, at.column};
         }
     }
-    if (w.line == 0 && depth > 0) {
-        Sass_Callee_Entry callee = sass_compiler_get_callee_entry(compiler, depth - 1);
-        w.text += otherFilePlace(sass_callee_get_line(callee), consolePath(sass_callee_get_path(callee)));
-    }
-    sink.kept.push_back(std::move(w));
-    return sass_make_null();
+    return {};
 }
 
-// libsass's messages on standard error, read back in chunks that end at a
-// blank line: the first ones kept, all counted.
-void readCaptured(std::vector<StderrMessage>& kept, std::size_t& count, std::size_t size) {
-    char cwd[4096];
-    const std::string_view directory = getcwd(cwd, sizeof cwd) ? std::string_view(cwd) : std::string_view();
-    std::string buffer;
-    std::size_t base = 0;  // offset of buffer[0]
-    std::size_t readTo = 0;
-    while (readTo < size || !buffer.empty()) {
-        if (readTo < size) {
-            const std::size_t want = std::min(CaptureChunk, size - readTo);
-            const std::size_t old = buffer.size();
-            buffer.resize(old + want);
-            const ssize_t n = pread(captureFd, &buffer[old], want, static_cast<off_t>(readTo));
-            if (n <= 0) {
-                buffer.resize(old);
-                size = readTo;
+// Places the @warn and @debug statements libsass placed in the text. libsass
+// places a @warn at the last part of its message, with a column that drifts
+// right after an interpolation (past the line's end, or onto the next
+// statement), and a @debug by its line alone. So the statement is the one on
+// that line; of several, the one whose rank among the columns libsass gave
+// them matches when it gave each its own, else the last one the column has
+// passed.
+void placeStatements(std::vector<StderrMessage>& messages, std::string_view text) {
+    struct Raw {
+        bool statement;
+        StderrMessage::Origin origin;
+        TextPlace place;
+    };
+    std::vector<Raw> raw;
+    raw.reserve(messages.size());
+    for (const StderrMessage& m : messages)
+        raw.push_back({m.statement, m.origin, {m.line, m.column}});
+    std::vector<TextPlace> statements[2];
+    bool scanned[2] = {false, false};
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        StderrMessage& m = messages[i];
+        if (!m.statement)
+            continue;
+        const int k = m.origin == StderrMessage::Origin::Warn ? 0 : 1;
+        const std::string_view keyword = k == 0 ? "warn" : "debug";
+        if (!scanned[k]) {
+            statements[k] = statementPlaces(text, keyword);
+            scanned[k] = true;
+        }
+        std::vector<TextPlace> onLine;
+        for (const TextPlace& p : statements[k]) {
+            if (p.line == m.line)
+                onLine.push_back(p);
+        }
+        TextPlace at;
+        if (onLine.empty()) {
+            // A message over several lines: libsass names a later one.
+            const TextPlace from = withinLine(text, {m.line, m.column ? m.column : 0x7FFFFFFFu});
+            at = lastKeywordBefore(text, from, keyword);
+        } else if (onLine.size() == 1 || m.column == 0) {
+            at = onLine.front();
+        } else {
+            std::vector<std::uint32_t> columns;
+            for (const Raw& r : raw) {
+                if (r.statement && r.origin == m.origin && r.place.line == m.line &&
+                    std::find(columns.begin(), columns.end(), r.place.column) == columns.end())
+                    columns.push_back(r.place.column);
+            }
+            std::sort(columns.begin(), columns.end());
+            if (columns.size() == onLine.size()) {
+                at = onLine[std::size_t(std::find(columns.begin(), columns.end(), m.column) - columns.begin())];
             } else {
-                buffer.resize(old + static_cast<std::size_t>(n));
-                readTo += static_cast<std::size_t>(n);
+                at = onLine.front();
+                for (const TextPlace& p : onLine) {
+                    if (p.column <= m.column)
+                        at = p;
+                }
             }
         }
-        std::size_t end = buffer.size();
-        if (readTo < size) {
-            const std::size_t blank = buffer.rfind("\n\n");
-            if (blank != std::string::npos)
-                end = blank + 2;
-            else if (buffer.size() < 4 * CaptureChunk)
-                continue;  // one message longer than a chunk: read on
-        }
-        for (StderrMessage& m : parseStderr(std::string_view(buffer).substr(0, end), directory)) {
-            if (count++ < WarningCollector::MaxKept) {
-                m.offset += base;
-                kept.push_back(std::move(m));
-            }
-        }
-        buffer.erase(0, end);
-        base += end;
+        m.line = at.line;
+        m.column = at.column;
+        m.statement = false;
     }
 }
 
@@ -403,59 +351,54 @@ std::string convert(const Request& request) {
     sass_option_set_source_map_embed(options, request.source_map_embed ? 1 : 0);
     sass_option_set_output_style(options, StyleTable[request.output_style]);
     sass_option_set_indent(options, indent.c_str());
-
-    StderrCapture capture;
-    WarningSink sink;
-    sink.text = &*request.input;
-    sink.capture = &capture;
-    WarningFunction warn{"warn", "WARNING: ", &sink};
-    WarningFunction debug{"debug", "DEBUG: ", &sink};
-    // The options own the list and its entries from here on.
-    Sass_Function_List functions = sass_make_function_list(2);
-    sass_function_set_list_entry(functions, 0, sass_make_function("@warn($message)", warningFunction, &warn));
-    sass_function_set_list_entry(functions, 1, sass_make_function("@debug($message)", warningFunction, &debug));
-    sass_option_set_c_functions(options, functions);
     sass_data_context_set_options(data, options);
 
+    const std::string& text = *request.input;
+    char cwd[4096];
+    const std::string directory = getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string();
     Sass_Compiler* compiler = sass_make_data_compiler(data);
-    sass_compiler_parse(compiler);
-    sass_compiler_execute(compiler);
+    // As a @warn or @debug begins: its call site in the text, and the files
+    // being read at the moment, which its trace may name.
+    StderrParser parser(
+        directory, WarningCollector::MaxKept,
+        [&] {
+            const std::size_t imports = sass_compiler_get_import_stack_size(compiler);
+            for (std::size_t i = 0; i < imports; ++i) {
+                const char* path = sass_import_get_abs_path(sass_compiler_get_import_entry(compiler, i));
+                if (path)
+                    parser.addTracePath(tracePath(path, directory));
+            }
+            return innermostCallSite(compiler, text);
+        },
+        firstLineShift(text));
+    parser.addTracePath(std::string(TextPath));
+    {
+        ChunkCapture capture(parser);
+        // The files libsass read, once it has read them all.
+        if (sass_compiler_parse(compiler) == 0) {
+            for (char** file = sass_context_get_included_files(context); file && *file; ++file)
+                parser.addTracePath(tracePath(*file, directory));
+        }
+        sass_compiler_execute(compiler);
+    }
+    parser.finish();
     sass_delete_compiler(compiler);
 
-    const std::size_t written = capture.written();
-    const bool captured = capture.active();
-    capture.stop();
-    std::vector<StderrMessage> printed;
-    std::size_t printedCount = 0;
-    if (captured && written > 0) {
-        readCaptured(printed, printedCount, written);
-        // Give the memory back until the next conversion.
-        if (ftruncate(captureFd, 0) != 0) {
-            // Emptied again before the next conversion anyway.
-        }
-    }
-
-    // Both kinds in the order they arose: a message printed before a @warn ran
-    // began before the offset that @warn saw.
+    std::vector<StderrMessage> printed = parser.take();
+    placeStatements(printed, text);
     WarningCollector warnings;
-    std::size_t w = 0;
-    std::size_t p = 0;
-    while (!warnings.full() && (w < sink.kept.size() || p < printed.size())) {
-        if (p < printed.size() && (w == sink.kept.size() || printed[p].offset < sink.kept[w].offset)) {
-            warnings.add(printed[p].text, printed[p].line, printed[p].column);
-            ++p;
-        } else {
-            warnings.add(sink.kept[w].text, sink.kept[w].line, sink.kept[w].column);
-            ++w;
-        }
+    for (const StderrMessage& m : printed) {
+        const TextPlace at = withinLine(text, {m.line, m.column});
+        warnings.add(m.text, at.line, at.column);
     }
-    warnings.skip(sink.count - w + printedCount - p);
+    warnings.skip(parser.count() - printed.size());
 
     const char* css = sass_context_get_output_string(context);
     const char* error = sass_context_get_error_text(context);
     const bool failed = sass_context_get_error_status(context) != 0;
-    std::uint32_t line = failed ? static_cast<std::uint32_t>(sass_context_get_error_line(context)) : 0;
-    std::uint32_t column = failed ? static_cast<std::uint32_t>(sass_context_get_error_column(context)) : 0;
+    TextPlace place =
+        failed ? libsassPlace(text, sass_context_get_error_line(context), sass_context_get_error_column(context))
+               : TextPlace();
     const char* file = failed ? sass_context_get_error_file(context) : nullptr;
     std::string errorFile;
     std::uint32_t fileLine = 0;
@@ -464,17 +407,24 @@ std::string convert(const Request& request) {
         // An error in an imported file: its place in the converted text is the
         // innermost one of libsass's trace, the @import or @include.
         errorFile = file;
-        fileLine = line;
-        fileColumn = column;
-        line = 0;
-        column = 0;
+        fileLine = static_cast<std::uint32_t>(std::min<std::size_t>(sass_context_get_error_line(context), 0xFFFFFFFFu));
+        fileColumn =
+            static_cast<std::uint32_t>(std::min<std::size_t>(sass_context_get_error_column(context), 0xFFFFFFFFu));
+        place = TextPlace();
+        // An error while libsass reads the files leaves them unlisted: the
+        // error's own file is one the trace names.
+        std::vector<std::string> tracePaths = parser.tracePaths();
+        tracePaths.push_back(tracePath(file, directory));
         const char* message = sass_context_get_error_message(context);
-        if (message && innermostTextPosition(message, line, column)) {
-            const TextPlace at = keywordStart(*request.input, {line, column}, {"import", "include"});
-            line = at.line;
-            column = at.column;
-        }
+        std::uint32_t line = 0;
+        std::uint32_t column = 0;
+        if (message && error && innermostTextPosition(message, error, tracePaths, line, column))
+            place = withinLine(text, keywordStart(text, libsassPlace(text, line, column), {"import", "include"}));
+    } else if (failed && place.line == 0 && !file && error && std::string_view(error) == "Invalid code point") {
+        place = invalidCodePointEscape(text);
     }
+    const std::uint32_t line = place.line;
+    const std::uint32_t column = place.column;
     if (!failed)
         addLeftoverVariables(warnings, css, *request.input);
 
@@ -570,13 +520,6 @@ int main(int argc, char** argv) {
     // fill the program's directory and slow the answer.
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
-    // libsass's warnings go to a memory file, which the address-space cap does
-    // not count: a loop that warns on every pass would fill memory until the
-    // CPU budget ends it. Past this size writes fail (EFBIG, no signal) and the
-    // rest of that conversion's printed warnings are dropped.
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit captureLimit{CaptureLimit, CaptureLimit};
-    setrlimit(RLIMIT_FSIZE, &captureLimit);
 
 #if !defined(VANTOR_WORKER_ASAN)
     // Runaway stylesheets make libsass fail with "Unable to allocate memory"

@@ -211,6 +211,18 @@ private slots:
         QTest::newRow("after e-acute") << QByteArray("a {\n  b: \"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\"; c: $nope;\n}") << 2 << 17;
         QTest::newRow("after euro sign") << QByteArray("a {\n  b: \"\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\"; c: $nope;\n}") << 2 << 17;
         QTest::newRow("after emoji") << QByteArray("a {\n  b: \"\xF0\x9F\x98\x80\xF0\x9F\x98\x80\"; c: $nope;\n}") << 2 << 15;
+        // libsass skips a byte order mark; the column counts it, as the editor's text holds it.
+        QTest::newRow("after a byte order mark") << QByteArray(
+                                                        "\xEF\xBB\xBF"
+                                                        "a{b:}")
+                                                 << 1 << 5;
+        QTest::newRow("below a byte order mark") << QByteArray(
+                                                        "\xEF\xBB\xBF"
+                                                        "a {\n  d: $nope;\n}")
+                                                 << 2 << 6;
+        // libsass names no place for an escape of no character; the escape's own.
+        QTest::newRow("escape of a surrogate") << QByteArray("a { b: c; }\n@warn \"x\\d800\";") << 2 << 9;
+        QTest::newRow("escape past the last code point") << QByteArray("a { b: unquote(\"\\110000\"); }") << 1 << 17;
     }
     void errorPosition() {
         QFETCH(QByteArray, scss);

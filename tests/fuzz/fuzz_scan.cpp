@@ -1,5 +1,6 @@
 // libFuzzer target for the library's own reading of SCSS and CSS texts: the
-// search for @use and @forward and for Sass variables left in the CSS.
+// search for @use and @forward, for Sass variables left in the CSS, for
+// @warn statements and for escapes that name no character.
 //
 // The first byte picks the syntax and splits the rest into a CSS and an SCSS
 // part. Every place found must lie in its text and point at what was found.
@@ -52,6 +53,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (v.place.line != 0)
             requireAt(scss, v.place, v.name);
     }
+
+    for (const TextPlace p : statementPlaces(text, "warn"))
+        requireAt(text, p, "@warn");
+    const TextPlace escape = invalidCodePointEscape(text);
+    if (escape.line != 0)
+        requireAt(text, escape, "\\");
+
+    // A place on a line of the text, however far past its end, comes back
+    // inside that line.
+    const TextPlace far = withinLine(text, {std::uint32_t(data[0]) % 4 + 1, 0x7FFFFFFFu});
+    require(far.line == std::uint32_t(data[0]) % 4 + 1 || far.column == 0x7FFFFFFFu);
+    if (far.column != 0x7FFFFFFFu)
+        require(offsetOf(text, far) != std::string_view::npos);
 
     const TextPlace middle = placeOf(text, text.size() / 2);
     for (const TextPlace p : {keywordStart(text, middle, {"include", "import"}), lastKeywordBefore(text, middle, "warn")})
