@@ -1,36 +1,60 @@
 // Times the real window, offscreen: one key press in the SCSS editor until its
 // CSS is shown, against the conversion of the same text through the library
-// and by libsass in this process, and start-up to the first CSS shown; then
-// what long CSS lines cost from conversion to shown: the last stylesheet with
-// "Source Map Embed" turned on (one long base64 line), and a one-line 4 MB
-// CSS; and a keystroke on the last stylesheet with 100 @warn rules.
+// and by libsass in this process, with each compiler the window offers, and
+// start-up to the first CSS shown; the first conversion after choosing Dart
+// Sass, the runtime's start included; then what long CSS lines cost from
+// conversion to shown: the last plain stylesheet with "Source Map Embed"
+// turned on (one long base64 line), and a one-line 4 MB CSS; and a keystroke
+// on that stylesheet with 100 @warn rules.
 //
 //   bench_window SAMPLE.scss 1K.scss 8K.scss
+//                [--framework NAME ENTRY.scss USER.scss ENGINES]...
 //
-// The key presses edit a number in a value near the middle of each text, so
-// every press changes the CSS (a digit typed into it, then deleted), and an
-// opening parenthesis typed there enters a Sass error that the next Backspace
-// leaves. Each press follows 150 ms of idle, as in typing. "display" is the
-// program's own share: key to CSS shown minus the conversion through the
-// library; "own CPU" is the same share as CPU time of the program's thread
-// during the press (Qt's key handling and the repaint of both editors
-// included), "handler" the part of it from the SCSS document's change to the
-// end of the program's handling of it (the layout of the edited line, the
-// request to the library and its reply, the CSS's changed middle replaced),
-// "key CPU" the whole press's CPU time plus the worker's,
-// against libsass's own CPU time in this process ("bare CPU"): figures the
-// machine's load hardly changes, unlike the wall-clock ones on a shared machine.
+// A plain stylesheet converts with libsass. A framework's text is what a user
+// writes on top of it: the framework's entry (Bootstrap's scss/bootstrap.scss,
+// Bulma's bulma.scss) followed by USER.scss, a few hundred lines of the site's
+// own rules on the framework's variables, functions and mixins (written by
+// run_window_bench.py). It converts in the entry's folder, made the current
+// folder as a dropped file's folder is, so the entry's relative loads resolve
+// there. ENGINES is "libsass", "dart-sass" or both, comma-separated; each is
+// chosen as a user chooses it, through the Compiler submenu's item, and with
+// two the runs alternate between them, so both meet the same machine.
+//
+// The key presses edit a number in a value near the middle of each text (for
+// a framework, of the user's part), so every press changes the CSS (a digit
+// typed into it, then deleted), and an opening parenthesis typed there enters
+// a Sass error that the next Backspace leaves. Each press follows 150 ms of
+// idle, as in typing. "display" is the program's own share: key to CSS shown
+// minus the conversion through the library; "own CPU" is the same share as CPU
+// time of the program's thread during the press (Qt's key handling and the
+// repaint of both editors included), "handler" the part of it from the SCSS
+// document's change to the end of the program's handling of it (the layout of
+// the edited line, the request to the library and its reply, the CSS's changed
+// middle replaced), "lib CPU" the library's share of this thread in the same
+// conversion made directly (the request, the reply read and, with Dart Sass,
+// the CSS re-indented), "key CPU" the whole press's CPU time plus the compiler
+// process's (the libsass worker or the Dart runtime), against libsass's own
+// CPU time in this process ("bare CPU"): figures the machine's load hardly
+// changes, unlike the wall-clock ones on a shared machine. The bare columns
+// exist for libsass only, "-" on Dart Sass's rows.
+//
+// The first conversion after choosing Dart Sass is timed in fresh programs
+// (this one started again with --cold-dart-sass [ENTRY USER]), from the
+// trigger of the menu item to the CSS shown: on a one-rule text and on the
+// first framework given, each after libsass converted it; beside it the same
+// switch once the runtime is running.
 #include "Options.h"
 #include "PelorinForm.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QAction>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextDocument>
@@ -38,6 +62,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -82,7 +107,7 @@ double bareMs(const QByteArray& scss) {
 
 void pause() { QThread::msleep(150); }
 
-// CPU time of this thread in ms. While the library waits for its worker this
+// CPU time of this thread in ms. While the library waits for its compiler this
 // thread sleeps, so over a key press it is the program's own share.
 double threadCpuMs() {
     timespec t{};
@@ -92,33 +117,54 @@ double threadCpuMs() {
 
 double threadCpuSince(double startMs) { return threadCpuMs() - startMs; }
 
-// CPU time of the compiler worker (all its threads) in ms, from the kernel's
-// per-thread schedstat; the worker is this process's only child.
-double workerCpuMs() {
-    QString pid;
+// The compilers the window offers: the menu item that chooses each, the name
+// of its process among this one's children, and whether libsass in process
+// converts the same text (the bare columns).
+struct Engine {
+    const char* name;
+    const char* item;
+    const char* process;
+    bool bare;
+};
+
+const Engine engines[] = {
+    {"libsass", "libsassToolStripMenuItem", "vantor-compiler", true},  // the worker's name, as the kernel cuts it
+    {"dart-sass", "dartSassToolStripMenuItem", "dart", false},  // "dart:sass.snapshot", as the runtime names itself
+};
+
+const Engine* engineNamed(const QString& name) {
+    for (const Engine& engine : engines) {
+        if (name == QLatin1String(engine.name))
+            return &engine;
+    }
+    return nullptr;
+}
+
+// CPU time in ms of this process's children whose name starts with `process`
+// (all their threads), from the kernel's per-thread schedstat.
+double childCpuMs(const char* process) {
+    double ns = 0;
     for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile children("/proc/self/task/" + task + "/children");
-        if (children.open(QIODevice::ReadOnly)) {
-            const QByteArray pids = children.readAll().trimmed();
-            if (!pids.isEmpty()) {
-                pid = QString::fromLatin1(pids.split(' ').first());
-                break;
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& pid : children.readAll().trimmed().split(' ')) {
+            QFile comm("/proc/" + QString::fromLatin1(pid) + "/comm");
+            if (pid.isEmpty() || !comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith(process))
+                continue;
+            const QString tasks = "/proc/" + QString::fromLatin1(pid) + "/task/";
+            for (const QString& thread : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                QFile sched(tasks + thread + "/schedstat");
+                if (sched.open(QIODevice::ReadOnly))
+                    ns += sched.readAll().split(' ').first().toDouble();
             }
         }
-    }
-    double ns = 0;
-    if (pid.isEmpty())
-        return 0;
-    for (const QString& task : QDir("/proc/" + pid + "/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile sched("/proc/" + pid + "/task/" + task + "/schedstat");
-        if (sched.open(QIODevice::ReadOnly))
-            ns += sched.readAll().split(' ').first().toDouble();
     }
     return ns / 1e6;
 }
 
 struct Row {
-    std::vector<double> key, convert, bare, ownCpu, handlerCpu, keyCpu, bareCpu;
+    std::vector<double> key, convert, bare, ownCpu, handlerCpu, libraryCpu, keyCpu, bareCpu;
 };
 
 // The thread's CPU time at the SCSS document's last change and at the end of
@@ -132,21 +178,34 @@ struct HandlerClock {
     }
 } handlerClock;
 
-void print(const char* input, long long lines, const char* edit, const Row& row) {
+// A figure of the table, or "-" where the row has none.
+QByteArray cell(double value, bool has, int width, int decimals = 3) {
+    return has ? QByteArray::number(value, 'f', decimals).rightJustified(width) : QByteArray("-").rightJustified(width);
+}
+
+void printHeader() {
+    std::printf("%-16s %-9s %6s %-17s %4s %11s %10s %8s %10s %8s  %8s %8s %8s %8s %8s %8s\n", "input", "engine",
+                "lines", "edit", "runs", "key->CSS ms", "convert ms", "bare ms", "display ms", "key/bare", "own CPU",
+                "handler", "lib CPU", "key CPU", "bare CPU", "CPU k/b");
+}
+
+void print(const QString& input, const Engine& engine, long long lines, const char* edit, const Row& row) {
     const double k = median(row.key), c = median(row.convert), b = median(row.bare);
     const double kc = median(row.keyCpu), bc = median(row.bareCpu);
-    std::printf("%-12s %6lld %-17s %4zu %11.3f %10.3f %8.3f %10.3f %8.3f  %8.3f %8.3f %8.3f %8.3f %8.3f\n", input, lines,
-                edit, row.key.size(), k, c, b, k - c, b > 0 ? k / b : 0, median(row.ownCpu), median(row.handlerCpu), kc,
-                bc, bc > 0 ? kc / bc : 0);
+    const bool bare = engine.bare && b > 0;
+    std::printf("%-16s %-9s %6lld %-17s %4zu %11.3f %10.3f %s %10.3f %s  %8.3f %8.3f %8.3f %8.3f %s %s\n",
+                qPrintable(input), engine.name, lines, edit, row.key.size(), k, c, cell(b, bare, 8).constData(), k - c,
+                cell(k / b, bare, 8).constData(), median(row.ownCpu), median(row.handlerCpu), median(row.libraryCpu), kc,
+                cell(bc, bare, 8).constData(), cell(kc / bc, bare && bc > 0, 8).constData());
     std::fflush(stdout);
 }
 
 // Presses `key`, waits until both editors have repainted, and times the
 // conversions of the text it left.
-void press(QPlainTextEdit* sass, Qt::Key key, Row& row) {
+void press(QPlainTextEdit* sass, Qt::Key key, const Engine& engine, Row& row) {
     pause();
     QElapsedTimer t;
-    const double worker = workerCpuMs();
+    const double compiler = childCpuMs(engine.process);
     const double cpu = threadCpuMs();
     t.start();
     QTest::keyClick(sass, key);
@@ -155,14 +214,231 @@ void press(QPlainTextEdit* sass, Qt::Key key, Row& row) {
     const double own = threadCpuSince(cpu);
     row.ownCpu.push_back(own);
     row.handlerCpu.push_back(handlerClock.handled - handlerClock.changed);
-    row.keyCpu.push_back(own + workerCpuMs() - worker);
+    row.keyCpu.push_back(own + childCpuMs(engine.process) - compiler);
     const QByteArray text = sass->toPlainText().trimmed().toUtf8();
     pause();
+    const double libraryCpu = threadCpuMs();
     row.convert.push_back(conversionMs(text));
+    row.libraryCpu.push_back(threadCpuSince(libraryCpu));
+    if (!engine.bare)
+        return;
     pause();
     const double bareCpu = threadCpuMs();
     row.bare.push_back(bareMs(text));
     row.bareCpu.push_back(threadCpuSince(bareCpu));
+}
+
+// One text the edits run on: a plain stylesheet, or a framework's entry and
+// the user's part after it.
+struct Input {
+    QString name;
+    QString path;   // the stylesheet, or the user's part
+    QString entry;  // the framework's entry; empty for a plain stylesheet
+    QList<const Engine*> engines;
+};
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    return file.readAll();
+}
+
+// Chooses `engine` as a user does, in the Compiler submenu; false (with a note)
+// when the window offers it disabled.
+bool choose(pelorin::PelorinForm& form, const Engine& engine) {
+    auto* item = form.findChild<QAction*>(engine.item);
+    if (!item || !item->isEnabled()) {
+        std::printf("note: %s cannot be chosen here%s%s\n", engine.name, item ? ": " : "",
+                    item ? qPrintable(item->toolTip()) : "");
+        return false;
+    }
+    item->trigger();
+    QCoreApplication::processEvents();
+    return item->isChecked();
+}
+
+// The digit, error-entering and error-leaving rows of one input, with each of its engines.
+int runEdits(const Input& input) {
+    const QByteArray entry = input.entry.isEmpty() ? QByteArray() : readFile(input.entry);
+    const QByteArray user = readFile(input.path);
+    const QByteArray scss = entry.isEmpty() ? user : entry + (entry.endsWith('\n') ? "" : "\n") + user;
+    const QString text = QString::fromUtf8(scss);
+    const qsizetype userStart = text.size() - QString::fromUtf8(user).size();
+    const long long lines = scss.count('\n') + 1;
+    // A number right after a property's colon, at or after the middle of the user's text.
+    static const QRegularExpression value(QStringLiteral("^\\s*[a-z-]+:\\s*\\d"), QRegularExpression::MultilineOption);
+    QRegularExpressionMatch match = value.match(text, userStart + (text.size() - userStart) / 2);
+    if (!match.hasMatch())
+        match = value.match(text, userStart);
+    if (!match.hasMatch()) {
+        std::fprintf(stderr, "%s: no numeric value to edit\n", qPrintable(input.path));
+        return 1;
+    }
+    const int at = int(match.capturedEnd());  // after the value's first digit
+
+    const QString startFolder = QDir::currentPath();
+    pelorin::PelorinForm form;
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
+    auto* sass = form.findChild<QPlainTextEdit*>("SassEditor");
+    auto* css = form.findChild<QPlainTextEdit*>("CssEditor");
+    auto* message = form.findChild<QLabel*>("MessageBox");
+    // The entry's folder, as a dropped entry's folder becomes the current one: relative loads resolve there.
+    if (!input.entry.isEmpty() && !QDir::setCurrent(QFileInfo(input.entry).absolutePath())) {
+        std::fprintf(stderr, "cannot enter the folder of %s\n", qPrintable(input.entry));
+        return 1;
+    }
+    sass->setPlainText(text);
+    QCoreApplication::processEvents();
+    QList<const Engine*> chosen;
+    for (const Engine* engine : input.engines) {
+        if (!choose(form, *engine))
+            continue;
+        if (!message->text().isEmpty() || css->toPlainText().isEmpty()) {
+            std::printf("note: %s with %s does not convert (%s); its rows are skipped\n", qPrintable(input.name),
+                        engine->name, qPrintable(message->text()));
+            continue;
+        }
+        chosen.append(engine);
+    }
+    handlerClock.watch(sass->document());
+    sass->setFocus();
+    QTextCursor cursor = sass->textCursor();
+    cursor.setPosition(at);
+    sass->setTextCursor(cursor);
+    sass->centerCursor();
+    QCoreApplication::processEvents();
+
+    const int runs = scss.size() > 100000 || !input.entry.isEmpty() ? 15 : 31;
+    struct Rows {
+        Row edit, enter, leave;
+    };
+    std::vector<Rows> rows(size_t(chosen.size()));
+    bool unchanged = false, noError = false, errorStays = false;
+    for (int r = 0; r < runs; ++r) {
+        for (qsizetype e = 0; e < chosen.size(); ++e) {
+            const Engine& engine = *chosen.at(e);
+            if (chosen.size() > 1)
+                choose(form, engine);
+            // A digit typed into the number and deleted again: both change the CSS.
+            for (Qt::Key key : {Qt::Key_1, Qt::Key_Backspace}) {
+                const QString before = css->toPlainText();
+                press(sass, key, engine, rows[size_t(e)].edit);
+                unchanged |= css->toPlainText() == before;
+            }
+            press(sass, Qt::Key_ParenLeft, engine, rows[size_t(e)].enter);
+            noError |= message->text().isEmpty();
+            press(sass, Qt::Key_Backspace, engine, rows[size_t(e)].leave);
+            errorStays |= !message->text().isEmpty();
+        }
+    }
+    for (qsizetype e = 0; e < chosen.size(); ++e) {
+        const Engine& engine = *chosen.at(e);
+        print(input.name, engine, lines, "digit in a value", rows[size_t(e)].edit);
+        print(input.name, engine, lines, "enters an error", rows[size_t(e)].enter);
+        print(input.name, engine, lines, "leaves the error", rows[size_t(e)].leave);
+    }
+    // Back to the program's start: libsass, in the folder it started in.
+    if (options.engine != VantorCompiler::Libsass)
+        choose(form, engines[0]);
+    QDir::setCurrent(startFolder);
+    if (unchanged || noError || errorStays || sass->toPlainText() != text) {
+        std::fprintf(stderr, "warning: %s: the edits did not do what they should%s%s%s\n", qPrintable(input.name),
+                     unchanged ? " (a press left the CSS as it was)" : "", noError ? " (no error entered)" : "",
+                     errorStays ? " (the error stayed)" : "");
+        return 1;
+    }
+    return 0;
+}
+
+// In a fresh program: the text (a one-rule one, or ENTRY and USER in ENTRY's
+// folder) converted by libsass, then Dart Sass chosen; prints the ms from the
+// trigger to the CSS shown, then the same for a second switch, the runtime
+// running. Nonzero when Dart Sass did not convert the text.
+int coldDartSass(const QString& entry, const QString& user) {
+    pelorin::PelorinForm form;
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
+    auto* sass = form.findChild<QPlainTextEdit*>("SassEditor");
+    auto* css = form.findChild<QPlainTextEdit*>("CssEditor");
+    auto* message = form.findChild<QLabel*>("MessageBox");
+    QString text = QStringLiteral(".a {\n    width: 10px;\n}\n");
+    if (!entry.isEmpty()) {
+        text = QString::fromUtf8(readFile(entry) + "\n" + readFile(user));
+        if (!QDir::setCurrent(QFileInfo(entry).absolutePath()))
+            return 1;
+    }
+    sass->setPlainText(text);
+    QCoreApplication::processEvents();
+    auto* dartSass = form.findChild<QAction*>(engines[1].item);
+    auto* libsass = form.findChild<QAction*>(engines[0].item);
+    double ms[2] = {0, 0};
+    for (double& each : ms) {
+        if (!libsass->isChecked()) {
+            libsass->trigger();
+            QCoreApplication::processEvents();
+        }
+        pause();
+        QElapsedTimer t;
+        t.start();
+        dartSass->trigger();
+        QCoreApplication::processEvents();  // includes the repaint of both editors
+        each = t.nsecsElapsed() / 1e6;
+        if (!dartSass->isChecked() || !message->text().isEmpty() || css->toPlainText().isEmpty()) {
+            std::fprintf(stderr, "Dart Sass did not convert the text: %s\n", qPrintable(message->text()));
+            return 1;
+        }
+    }
+    std::printf("%.3f %.3f\n", ms[0], ms[1]);
+    return 0;
+}
+
+// Times the first conversion after choosing Dart Sass in fresh programs, on a
+// one-rule text and on `framework`, alternating.
+void runColdDartSass(const Input* framework) {
+    if (const char* problem = VantorCompiler::engine_error(VantorCompiler::DartSass)) {
+        std::printf("\nnote: Dart Sass cannot run here (%s): no first conversion to time\n", problem);
+        return;
+    }
+    std::printf("\nFirst conversion after choosing Dart Sass, fresh program (the runtime's start included), from\n"
+                "the menu item's trigger to the CSS shown; then a second switch, the runtime running:\n");
+    struct Case {
+        QString name;
+        QStringList arguments;
+        std::vector<double> cold, warm;
+    };
+    std::vector<Case> cases = {{"one-rule text", {"--cold-dart-sass"}, {}, {}}};
+    if (framework)
+        cases.push_back({framework->name, {"--cold-dart-sass", framework->entry, framework->path}, {}, {}});
+    for (int r = 0; r < 7; ++r) {
+        for (Case& c : cases) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child.start(QCoreApplication::applicationFilePath(), c.arguments);
+            if (!child.waitForFinished(120000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+                continue;
+            const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+            if (figures.size() == 2) {
+                c.cold.push_back(figures.at(0).toDouble());
+                c.warm.push_back(figures.at(1).toDouble());
+            }
+        }
+    }
+    for (const Case& c : cases) {
+        if (c.cold.empty()) {
+            std::printf("  %-16s no run converted\n", qPrintable(c.name));
+            continue;
+        }
+        std::printf("  %-16s first %8.1f ms (%.1f to %.1f over %zu programs), runtime running %8.1f ms\n",
+                    qPrintable(c.name), median(c.cold), *std::min_element(c.cold.begin(), c.cold.end()),
+                    *std::max_element(c.cold.begin(), c.cold.end()), c.cold.size(), median(c.warm));
+    }
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -172,6 +448,10 @@ int main(int argc, char** argv) {
     startup.start();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+
+    if (argc >= 2 && std::strcmp(argv[1], "--cold-dart-sass") == 0)
+        return coldDartSass(argc == 4 ? QString::fromLocal8Bit(argv[2]) : QString(),
+                            argc == 4 ? QString::fromLocal8Bit(argv[3]) : QString());
 
     {
         pelorin::PelorinForm form;
@@ -183,82 +463,45 @@ int main(int argc, char** argv) {
                     startup.nsecsElapsed() / 1e6);
     }
 
-    std::printf("%-12s %6s %-17s %4s %11s %10s %8s %10s %8s  %8s %8s %8s %8s %8s\n", "input", "lines", "edit", "runs",
-                "key->CSS ms", "convert ms", "bare ms", "display ms", "key/bare", "own CPU", "handler", "key CPU",
-                "bare CPU", "CPU k/b");
-    int status = 0;
+    std::vector<Input> inputs;
+    QString lastPath;  // the last plain stylesheet, for the sections after the table
     for (int i = 1; i < argc; ++i) {
-        QFile file(argv[i]);
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "cannot read %s\n", argv[i]);
-            return 1;
+        if (std::strcmp(argv[i], "--framework") != 0) {
+            lastPath = QString::fromLocal8Bit(argv[i]);
+            inputs.push_back({QFileInfo(lastPath).fileName(), lastPath, QString(), {&engines[0]}});
+            continue;
         }
-        const QByteArray scss = file.readAll();
-        const QString text = QString::fromUtf8(scss);
-        const QString name = QFileInfo(argv[i]).fileName();
-        const long long lines = scss.count('\n') + 1;
-        // A number right after a property's colon, at or after the middle of the text.
-        static const QRegularExpression value(QStringLiteral("^\\s*[a-z-]+:\\s*\\d"),
-                                              QRegularExpression::MultilineOption);
-        QRegularExpressionMatch match = value.match(text, text.size() / 2);
-        if (!match.hasMatch())
-            match = value.match(text);
-        if (!match.hasMatch()) {
-            std::fprintf(stderr, "%s: no numeric value to edit\n", argv[i]);
-            return 1;
+        if (i + 4 >= argc) {
+            std::fprintf(stderr, "usage: --framework NAME ENTRY.scss USER.scss ENGINES\n");
+            return 2;
         }
-        const int at = int(match.capturedEnd());  // after the value's first digit
-
-        pelorin::PelorinForm form;
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form))
-            return 1;
-        auto* sass = form.findChild<QPlainTextEdit*>("SassEditor");
-        auto* css = form.findChild<QPlainTextEdit*>("CssEditor");
-        auto* message = form.findChild<QLabel*>("MessageBox");
-        sass->setPlainText(text);
-        QCoreApplication::processEvents();
-        handlerClock.watch(sass->document());
-        sass->setFocus();
-        QTextCursor cursor = sass->textCursor();
-        cursor.setPosition(at);
-        sass->setTextCursor(cursor);
-        sass->centerCursor();
-        QCoreApplication::processEvents();
-
-        const int runs = scss.size() > 100000 ? 15 : 31;
-        Row edit, enter, leave;
-        bool unchanged = false, noError = false, errorStays = false;
-        for (int r = 0; r < runs; ++r) {
-            // A digit typed into the number and deleted again: both change the CSS.
-            for (Qt::Key key : {Qt::Key_1, Qt::Key_Backspace}) {
-                const QString before = css->toPlainText();
-                press(sass, key, edit);
-                unchanged |= css->toPlainText() == before;
+        Input input{QString::fromLocal8Bit(argv[i + 1]), QString::fromLocal8Bit(argv[i + 3]),
+                    QString::fromLocal8Bit(argv[i + 2]), {}};
+        for (const QString& name : QString::fromLocal8Bit(argv[i + 4]).split(u',')) {
+            const Engine* engine = engineNamed(name);
+            if (!engine) {
+                std::fprintf(stderr, "unknown engine %s: libsass or dart-sass\n", qPrintable(name));
+                return 2;
             }
-            press(sass, Qt::Key_ParenLeft, enter);
-            noError |= message->text().isEmpty();
-            press(sass, Qt::Key_Backspace, leave);
-            errorStays |= !message->text().isEmpty();
+            input.engines.append(engine);
         }
-        const QByteArray shortName = name.toUtf8();
-        print(shortName.constData(), lines, "digit in a value", edit);
-        print(shortName.constData(), lines, "enters an error", enter);
-        print(shortName.constData(), lines, "leaves the error", leave);
-        if (unchanged || noError || errorStays || sass->toPlainText() != text) {
-            std::fprintf(stderr, "warning: %s: the edits did not do what they should%s%s%s\n", argv[i],
-                         unchanged ? " (a press left the CSS as it was)" : "",
-                         noError ? " (no error entered)" : "", errorStays ? " (the error stayed)" : "");
-            status = 1;
-        }
+        inputs.push_back(input);
+        i += 4;
     }
 
-    if (argc < 2)
+    printHeader();
+    int status = 0;
+    const Input* firstFramework = nullptr;
+    for (const Input& input : inputs) {
+        status |= runEdits(input);
+        if (!firstFramework && !input.entry.isEmpty())
+            firstFramework = &input;
+    }
+    runColdDartSass(firstFramework);
+
+    if (lastPath.isEmpty())
         return status;
-    QFile last(argv[argc - 1]);
-    if (!last.open(QIODevice::ReadOnly))
-        return 1;
-    const QByteArray scss = last.readAll();
+    const QByteArray scss = readFile(lastPath);
     std::printf("\nLong CSS lines, from conversion to shown (the window's work beyond the conversion):\n");
     {
         pelorin::PelorinForm form;
@@ -290,7 +533,7 @@ int main(int argc, char** argv) {
             longest = qMax(longest, line.size());
         std::printf("  %-44s %10.1f ms total, %8.1f ms conversion, %8.1f ms beyond, %8.1f ms window CPU"
                     " (longest line %lld chars)\n",
-                    qPrintable(QFileInfo(argv[argc - 1]).fileName() + ", Source Map Embed turned on"),
+                    qPrintable(QFileInfo(lastPath).fileName() + ", Source Map Embed turned on"),
                     median(shown), median(convert), median(shown) - median(convert), median(cpu),
                     static_cast<long long>(longest));
     }
@@ -334,7 +577,7 @@ int main(int argc, char** argv) {
                     median(shown) - median(convert), median(cpu), static_cast<long long>(css->toPlainText().size()));
     }
 
-    std::printf("\nOne keystroke with 100 @warn rules spread over %s:\n", qPrintable(QFileInfo(argv[argc - 1]).fileName()));
+    std::printf("\nOne keystroke with 100 @warn rules spread over %s:\n", qPrintable(QFileInfo(lastPath).fileName()));
     {
         // Each before a top-level rule, so that the stylesheet stays valid.
         const QList<QByteArray> lines = scss.split('\n');
