@@ -20,6 +20,18 @@ bool carriesLocalFiles(const QMimeData* mime) {
     return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
 }
 
+// Whether a drag may end here, by what its name tells: one file (not a
+// folder) named .scss or .css. Anything else shows the "no drop" cursor while
+// it is dragged; what only the file itself tells (its size, its encoding) is
+// checked on the drop, which says why it opens nothing.
+bool mayOpen(const QList<QUrl>& urls) {
+    if (urls.size() != 1)
+        return false;
+    const QFileInfo info(urls.first().toLocalFile());
+    const QString suffix = info.suffix().toLower();
+    return (suffix == "scss" || suffix == "css") && !info.isDir();
+}
+
 }  // namespace
 
 ScssFileDrop::ScssFileDrop(QPlainTextEdit* editor) : QObject(editor) {
@@ -34,7 +46,11 @@ bool ScssFileDrop::eventFilter(QObject* watched, QEvent* event) {
         auto* drag = static_cast<QDragMoveEvent*>(event);
         if (!carriesLocalFiles(drag->mimeData()))
             break;
-        // Taken whatever it holds, so that the drop can say why it opens nothing.
+        // Kept from the editor either way: it would take the paths as text.
+        if (!mayOpen(drag->mimeData()->urls())) {
+            drag->ignore();
+            return true;
+        }
         drag->setDropAction(Qt::CopyAction);
         drag->accept();
         return true;

@@ -10,7 +10,9 @@ class QPlainTextEdit;
 namespace pelorin {
 
 // Files dragged onto the SCSS editor. A drag that carries local files (from a
-// file manager) is taken whole: on the drop, one .scss or .css file that is
+// file manager) is taken only when it is one file named .scss or .css;
+// anything else (an image, two files, a folder) is refused while it is
+// dragged, so it shows the "no drop" cursor. On the drop, a file that is
 // UTF-8 text of at most MaxFileSize bytes is read and handed on by
 // fileDropped(); anything else is refused by dropRefused() with the reason,
 // and the editor is left as it was. Drags without local files (text, web

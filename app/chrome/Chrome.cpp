@@ -3,11 +3,13 @@
 #include "ChromeLabel.h"
 #include "ScreenPlacement.h"
 
+#include <QAbstractScrollArea>
 #include <QFrame>
 #include <QLabel>
 
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTextDocument>
 #include <QWidget>
 #include <QWindow>
@@ -108,6 +110,25 @@ void setUpFramelessWindow(QWidget* window, Qt::WindowFlags flags, QSize size, co
     setBackground(window, background);
     window->setFixedSize(size);
     window->move(placeOnScreen(window));
+}
+
+void setUpScrollBars(QAbstractScrollArea* area) {
+    // Set on the bars themselves, so the area's own drawing is left to its style.
+    const QString sheet =
+        QString(
+            "QScrollBar { background: %1; border: none; margin: 0; }"
+            "QScrollBar:vertical { width: 12px; }"
+            "QScrollBar:horizontal { height: 12px; }"
+            "QScrollBar::handle { background: %2; border-radius: 3px; }"
+            "QScrollBar::handle:vertical { min-height: 24px; margin: 2px 3px; }"
+            "QScrollBar::handle:horizontal { min-width: 24px; margin: 3px 2px; }"
+            "QScrollBar::handle:hover { background: %3; }"
+            "QScrollBar::handle:pressed { background: %4; }"
+            "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; border: none; background: none; }"
+            "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+            .arg(ScrollTrack.name(), ScrollThumb.name(), ScrollThumbHover.name(), ScrollThumbPressed.name());
+    for (QScrollBar* bar : {area->verticalScrollBar(), area->horizontalScrollBar()})
+        bar->setStyleSheet(sheet);
 }
 
 void addChild(QWidget* parent, QWidget* child) {

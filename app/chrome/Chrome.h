@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QPoint>
 
+class QAbstractScrollArea;
 class QFrame;
 class QLabel;
 class QMouseEvent;
@@ -41,6 +42,12 @@ inline const QColor CheckedText{255, 255, 255};
 inline const QColor EditorText{180, 180, 180};
 // The one-pixel frame around each window (the desktop's window-frame colour).
 inline const QColor FrameLine{0, 0, 0};
+// Scroll bars: a track a shade off the window's background and a thumb that
+// stands out from it, lighter under the mouse and while it is dragged.
+inline const QColor ScrollTrack{30, 30, 30};
+inline const QColor ScrollThumb{84, 84, 84};
+inline const QColor ScrollThumbHover{110, 110, 110};
+inline const QColor ScrollThumbPressed{135, 135, 135};
 // Colours of the about dialog.
 inline const QColor DialogBackground{20, 20, 20};
 inline const QColor Silver{192, 192, 192};
@@ -81,6 +88,10 @@ void setUpBorder(QFrame* border, QSize size);
 // background colour, centred on its screen where it fits. `flags` is the
 // kind of window; the frameless hint is added.
 void setUpFramelessWindow(QWidget* window, Qt::WindowFlags flags, QSize size, const QColor& background);
+
+// Draws the scroll area's scroll bars in the scroll bar colours above, without
+// arrow buttons, as thin bars with a rounded thumb.
+void setUpScrollBars(QAbstractScrollArea* area);
 
 // Adds a child to a hand-placed container. Each child added goes behind the
 // ones added before it, so the first child added lies in front.

@@ -75,6 +75,7 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::leaveProblem);
     updateGutterWidth();
     new LongLineWrap(this);
+    chrome::setUpScrollBars(this);
 }
 
 int CodeEditor::gutterWidth() const { return gutter_->preferredWidth(); }
@@ -280,6 +281,11 @@ void CodeEditor::resizeEvent(QResizeEvent* event) {
 
 void CodeEditor::changeEvent(QEvent* event) {
     QPlainTextEdit::changeEvent(event);
+    // A read-only editor keeps a caret the keys move and select with, so a
+    // part of it can be copied and the focus shows; setReadOnly() alone
+    // leaves selecting to the mouse.
+    if (event->type() == QEvent::ReadOnlyChange && isReadOnly())
+        setTextInteractionFlags(textInteractionFlags() | Qt::TextSelectableByKeyboard);
     if (event->type() == QEvent::FontChange) {
         if (!zooming_)
             zoom_ = 0;  // a font set by the caller is the new level 0
@@ -495,6 +501,9 @@ bool CodeEditor::handleCommandKey(QKeyEvent* event) {
         case Qt::Key_BracketLeft:
             EditingCommands::outdentLines(*this);
             return true;
+        case Qt::Key_Y:  // besides the desktop's own redo key, Ctrl+Shift+Z
+            redo();
+            return true;
         default:
             return false;
         }
@@ -553,15 +562,29 @@ void CodeEditor::goToLine() {
     dialog.setIntRange(1, blockCount());
     dialog.setIntValue(textCursor().blockNumber() + 1);
     using namespace chrome;
-    dialog.setStyleSheet(QString("QInputDialog { background: %1; }"
-                                 "QLabel { color: %2; }"
-                                 "QSpinBox { background: %3; color: %2; border: 1px solid %4; padding: 2px; "
-                                 "selection-background-color: %4; }"
-                                 "QSpinBox:focus { border-color: %5; }"
-                                 "QPushButton { background: %4; color: %2; border: 1px solid %4; padding: 3px 12px; }"
-                                 "QPushButton:focus, QPushButton:hover { border-color: %5; }")
-                             .arg(MessageStrip.name(), TitleText.name(), WindowBackground.name(), GlyphHover.name(),
-                                  MutedLink.name()));
+    // Styling the number box's border takes its buttons' arrows with it: light
+    // triangles (zero-sized boxes with one coloured border) stand in for them.
+    dialog.setStyleSheet(
+        QString("QInputDialog { background: %1; }"
+                "QLabel { color: %2; }"
+                "QSpinBox { background: %3; color: %2; border: 1px solid %4; padding: 2px; "
+                "selection-background-color: %4; }"
+                "QSpinBox:focus { border-color: %5; }"
+                "QSpinBox::up-button, QSpinBox::down-button { background: %4; width: 16px; "
+                "border: none; }"
+                "QSpinBox::up-button { subcontrol-origin: border; subcontrol-position: top right; }"
+                "QSpinBox::down-button { subcontrol-origin: border; "
+                "subcontrol-position: bottom right; }"
+                "QSpinBox::up-button:hover, QSpinBox::down-button:hover { background: %5; }"
+                "QSpinBox::up-arrow, QSpinBox::down-arrow { width: 0; height: 0; "
+                "border-left: 4px solid transparent; border-right: 4px solid transparent; }"
+                "QSpinBox::up-arrow { border-bottom: 5px solid %2; }"
+                "QSpinBox::down-arrow { border-top: 5px solid %2; }"
+                "QSpinBox::up-arrow:disabled, QSpinBox::down-arrow:disabled { "
+                "border-bottom-color: %5; border-top-color: %5; }"
+                "QPushButton { background: %4; color: %2; border: 1px solid %4; padding: 3px 12px; }"
+                "QPushButton:focus, QPushButton:hover { border-color: %5; }")
+            .arg(MessageStrip.name(), TitleText.name(), WindowBackground.name(), GlyphHover.name(), MutedLink.name()));
     if (dialog.exec() != QDialog::Accepted)
         return;
     goToPosition(dialog.intValue(), 1);

@@ -27,8 +27,10 @@ class ScssHighlighter;
 //
 // Keys it adds: Enter keeps the line's indentation (one level more after '{'),
 // a '}' first on its line takes one level off, Ctrl+/ toggles line comments,
-// Ctrl+] and Ctrl+[ indent and outdent (editable editors only); Ctrl+= or
-// Ctrl++, Ctrl+- and Ctrl+0 (and Ctrl+wheel) zoom; Ctrl+G goes to a line.
+// Ctrl+] and Ctrl+[ indent and outdent, Ctrl+Y redoes (editable editors
+// only); Ctrl+= or Ctrl++, Ctrl+- and Ctrl+0 (and Ctrl+wheel) zoom; Ctrl+G
+// goes to a line. A read-only editor shows its caret while focused, and the
+// arrow keys move it and select with Shift, as in an editable one.
 class CodeEditor : public QPlainTextEdit {
     Q_OBJECT
 

@@ -102,23 +102,28 @@ void ScssHighlighter::setSyntax(Syntax value) {
 
 void ScssHighlighter::highlightBlock(const QString& text) {
     const QStringView line(text);
-    const int n = size(line);
     const int previous = previousBlockState();
     const int state = previous < 0 ? 0 : previous;
-    if (isLongLine(n)) {
+    if (isLongLine(line.size())) {
+        // Coloured up to the limit as if the line ended there; the state it
+        // passes on is read from the whole line.
+        colourLine(line.first(LongLineLength), state);
         setCurrentBlockState(plainLineState(line, state));
         return;
     }
+    setCurrentBlockState(colourLine(line, state));
+}
+
+int ScssHighlighter::colourLine(QStringView line, int state) {
+    const int n = size(line);
     bool inValue = state & InValue;
     int i = 0;
 
     if (state & InComment) {
         bool open = true;
         i = blockComment(line, -2, open);
-        if (open) {
-            setCurrentBlockState(state & (InComment | InValue));
-            return;
-        }
+        if (open)
+            return state & (InComment | InValue);
     }
 
     while (i < n) {
@@ -128,10 +133,8 @@ void ScssHighlighter::highlightBlock(const QString& text) {
         if (at(line, i, '/', '*')) {
             bool open = false;
             i = blockComment(line, i, open);
-            if (open) {
-                setCurrentBlockState(InComment | (inValue ? InValue : 0));
-                return;
-            }
+            if (open)
+                return InComment | (inValue ? InValue : 0);
             continue;
         }
         if (isScss() && at(line, i, '/', '/')) {
@@ -141,10 +144,8 @@ void ScssHighlighter::highlightBlock(const QString& text) {
         if (inValue) {
             bool open = false;
             i = value(line, i, open);
-            if (open) {
-                setCurrentBlockState(InComment | InValue);
-                return;
-            }
+            if (open)
+                return InComment | InValue;
             if (i < n) {  // stopped at ';', '{' or '}'
                 inValue = false;
                 ++i;
@@ -195,7 +196,7 @@ void ScssHighlighter::highlightBlock(const QString& text) {
             break;
         }
     }
-    setCurrentBlockState(inValue ? InValue : 0);
+    return inValue ? InValue : 0;
 }
 
 int ScssHighlighter::plainLineState(QStringView line, int state) const {

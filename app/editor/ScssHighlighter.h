@@ -52,7 +52,9 @@ private:
     // Each scanner reads the line from position i and returns where it stopped;
     // those that colour set the formats of what they read.
 
-    // The state a long line (isLongLine) leaves, without colouring it: only
+    // Colours a line that starts in `state` and returns the state it leaves.
+    int colourLine(QStringView line, int state);
+    // The state a long line (isLongLine) leaves, read without colouring: only
     // whether it leaves a block comment open is followed.
     int plainLineState(QStringView line, int state) const;
     int blockComment(QStringView line, int i, bool& open);

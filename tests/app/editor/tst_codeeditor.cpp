@@ -109,7 +109,8 @@ class TstCodeEditor : public QObject {
 private slots:
     // The editor only adds to QPlainTextEdit: every property reads as it does
     // on a plain editor, fresh and after the caller set them and the gutter
-    // and error marks did their work.
+    // and error marks did their work; made read-only, it also selects by
+    // keyboard.
     void keepsEveryProperty() {
         QPlainTextEdit plain;
         CodeEditor editor;
@@ -133,6 +134,8 @@ private slots:
         };
         configure(plain);
         configure(editor);
+        QCOMPARE(editor.textInteractionFlags(), Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        plain.setTextInteractionFlags(editor.textInteractionFlags());
         editor.setErrorMark(3, 2);
         editor.goToPosition(140, 3);
         plain.setTextCursor(editor.textCursor());
@@ -823,7 +826,8 @@ private slots:
     }
 
     // The wrap and the highlighter measure a line alike: a line of exactly
-    // LongLineLength characters is coloured and word-wrapped, one more is neither.
+    // LongLineLength characters is coloured whole and word-wrapped, one more
+    // wraps anywhere and is coloured only up to the limit.
     void longLineLimitIsOneForWrapAndColour() {
         CodeEditor editor;
         editor.setHighlightedSyntax(pelorin::Syntax::Css);
@@ -833,10 +837,17 @@ private slots:
         line.truncate(pelorin::LongLineLength);
         editor.setPlainText(line + "\nb{}");
         QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
-        QVERIFY(!editor.document()->firstBlock().layout()->formats().isEmpty());
-        editor.setPlainText(line + "x\nb{}");
+        const auto colouredTo = [&editor] {
+            int end = 0;
+            for (const QTextLayout::FormatRange& range : editor.document()->firstBlock().layout()->formats())
+                end = qMax(end, range.start + range.length);
+            return end;
+        };
+        QVERIFY(colouredTo() > pelorin::LongLineLength - 12);
+        editor.setPlainText(line + "#fff;\nb{}");  // a colour past the limit
         QCOMPARE(editor.document()->defaultTextOption().wrapMode(), QTextOption::WrapAnywhere);
-        QVERIFY(editor.document()->firstBlock().layout()->formats().isEmpty());
+        QVERIFY(colouredTo() > pelorin::LongLineLength - 12);
+        QVERIFY(colouredTo() <= pelorin::LongLineLength);
     }
 };
 

@@ -290,8 +290,8 @@ private slots:
         QCOMPARE(colorAt(doc, doc.findBlockByNumber(3).position()), tokenColor("variable"));
     }
 
-    // A line beyond the length limit stays plain but still passes on an
-    // open block comment.
+    // A line beyond the length limit is coloured up to the limit and plain
+    // beyond it, and still passes on an open block comment.
     void overlongLineStaysPlain_data() {
         QTest::addColumn<QString>("before");  // on the long line, before its declarations
         QTest::addColumn<QString>("after");   // on the long line, after them
@@ -315,7 +315,11 @@ private slots:
         doc.setPlainText(before + declarations + after + "\nh1 {}");
         ScssHighlighter highlighter(&doc);
         highlighter.rehighlight();
-        QVERIFY(doc.firstBlock().layout()->formats().isEmpty());
+        int colouredTo = 0;
+        for (const QTextLayout::FormatRange& range : doc.firstBlock().layout()->formats())
+            colouredTo = qMax(colouredTo, range.start + range.length);
+        QVERIFY2(colouredTo > pelorin::LongLineLength - 20 && colouredTo <= pelorin::LongLineLength,
+                 qPrintable(QString::number(colouredTo)));
         QCOMPARE(tokenName(colorAt(doc, doc.lastBlock().position())), QString(nextInComment ? "comment" : "selector"));
     }
 
