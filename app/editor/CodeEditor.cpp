@@ -76,6 +76,9 @@ CodeEditor::CodeEditor(QWidget* parent, const SyntaxColors& colors)
     updateGutterWidth();
     new LongLineWrap(this);
     chrome::setUpScrollBars(this);
+    // The text's width stays put when it outgrows the view: a scroll bar that
+    // appeared would wrap every line again, a line of megabytes for seconds.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 }
 
 int CodeEditor::gutterWidth() const { return gutter_->preferredWidth(); }

@@ -1,6 +1,7 @@
 #include "LongLineWrap.h"
 
 #include "LongLine.h"
+#include "PlainTextLayout.h"
 
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -44,6 +45,9 @@ void LongLineWrap::setActive(bool on) {
     if (editor_->wordWrapMode() != QTextOption::WrapAtWordBoundaryOrAnywhere ||
         editor_->lineWrapMode() == QPlainTextEdit::NoWrap || option.wrapMode() == wanted)
         return;
+    // Each of the two changes below would lay out the whole document at once;
+    // deferred, each block is laid out once, when next needed.
+    const PlainTextLayout::Deferral later(document->documentLayout());
     option.setWrapMode(wanted);
     document->setDefaultTextOption(option);
     // Text that needs no shaping (Latin code in a monospace font looks the

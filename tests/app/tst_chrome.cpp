@@ -223,7 +223,7 @@ private slots:
         QTest::newRow("left of splitter") << QPoint(493, 300) << QColor(21, 21, 21);
         QTest::newRow("right of splitter") << QPoint(495, 300) << QColor(21, 21, 21);
         QTest::newRow("SCSS editor") << QPoint(470, 510) << QColor(21, 21, 21);
-        QTest::newRow("CSS editor") << QPoint(980, 515) << QColor(21, 21, 21);
+        QTest::newRow("CSS editor") << QPoint(960, 515) << QColor(21, 21, 21);  // left of its scroll bar
         QTest::newRow("gap below editors") << QPoint(500, 527) << QColor(21, 21, 21);
         QTest::newRow("footer") << QPoint(300, 540) << QColor(43, 43, 43);
         QTest::newRow("footer bottom") << QPoint(300, 555) << QColor(43, 43, 43);

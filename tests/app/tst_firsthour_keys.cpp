@@ -209,8 +209,10 @@ private slots:
         QVERIFY(bar->isVisible());
         bar->setValue(bar->maximum() / 3);
         const QImage image = bar->grab().toImage();
-        if (!screenshots().isEmpty())
+        if (!screenshots().isEmpty()) {
             image.save(screenshots() + "/scrollbar-" + editor + ".png");
+            form->grab().save(screenshots() + "/window-scrolled.png");
+        }
         const std::map<int, int> grays = grayCounts(image);
         // The track is the most common shade, the thumb the lightest one.
         const int track = std::max_element(grays.begin(), grays.end(), [](const auto& a, const auto& b) {

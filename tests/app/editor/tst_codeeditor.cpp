@@ -109,11 +109,13 @@ class TstCodeEditor : public QObject {
 private slots:
     // The editor only adds to QPlainTextEdit: every property reads as it does
     // on a plain editor, fresh and after the caller set them and the gutter
-    // and error marks did their work; made read-only, it also selects by
-    // keyboard.
+    // and error marks did their work; it always shows its vertical scroll bar
+    // and, made read-only, it also selects by keyboard.
     void keepsEveryProperty() {
         QPlainTextEdit plain;
         CodeEditor editor;
+        QCOMPARE(editor.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         QCOMPARE(firstDifference(properties(editor), properties(plain)), QString());
 
         const auto configure = [](QPlainTextEdit& e) {
