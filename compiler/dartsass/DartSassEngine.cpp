@@ -269,31 +269,42 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
     auto* success = std::get_if<CompileSuccess>(&reply.result);
     if (!success)
         return;
-    std::string css = std::move(success->css);
-    Reindented reindented;
     const bool expanded = options.style == OutputStyle::Expanded;
     const bool asWritten = request.indentType != Tabs && request.indentWidth == 2;
-    if (expanded && !asWritten && !css.empty()) {
-        reindented = reindent(css, Indentation{request.indentType == Tabs, request.indentWidth});
-        if (!reindented.error.empty()) {
-            conversion.error = texts_.failed(reindented.error);
+    const Reindented* reindented = nullptr;
+    if (expanded && !asWritten && !success->css.empty()) {
+        reindented =
+            &reindent(success->css, Indentation{request.indentType == Tabs, request.indentWidth}, reindentCache_);
+        if (!reindented->error.empty()) {
+            conversion.error = texts_.failed(reindented->error);
             conversion.errorKind = CompilerFailed;
             return;
         }
-        css = std::move(reindented.css);
     }
-    if (!css.empty())
-        css += '\n';
+    std::string mapComment;
     if (request.sourceMapEmbed && !success->sourceMap.empty()) {
         std::string map = std::move(success->sourceMap);
-        const bool shifted = expanded && !asWritten && !reindented.lines.empty();
-        if (!adaptMap(map, options.url, shifted ? &reindented.lines : nullptr)) {
+        const bool shifted = reindented && !reindented->lines.empty();
+        if (!adaptMap(map, options.url, shifted ? &reindented->lines : nullptr)) {
             conversion.error = texts_.failed("an unreadable source map");
             conversion.errorKind = CompilerFailed;
             return;
         }
-        css += "\n/*# sourceMappingURL=data:application/json;base64," + base64(map) + " */";
+        mapComment = "\n/*# sourceMappingURL=data:application/json;base64," + base64(map) + " */";
     }
+    // One buffer of the final size: the CSS, its line end and the map.
+    const std::string& body = reindented ? reindented->css : success->css;
+    std::string css;
+    if (reindented) {
+        css.reserve(body.size() + 1 + mapComment.size());
+        css.assign(body);
+    } else {
+        css = std::move(success->css);
+        css.reserve(css.size() + 1 + mapComment.size());
+    }
+    if (!css.empty())
+        css += '\n';
+    css += mapComment;
     conversion.css = std::move(css);
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "DartSassHost.h"
+#include "Reindent.h"
 #include "core/Engine.h"
 #include "core/OutcomeTexts.h"
 
@@ -30,6 +31,8 @@ private:
     dartsass::DartSassHost host_;
     OutcomeTexts texts_{"Dart Sass"};
     std::set<std::string> keptTexts_;  // what kept() handed out
+    // The last re-indented CSS, which the next conversion's mostly equals.
+    dartsass::ReindentCache reindentCache_;
 };
 
 }  // namespace VantorCompiler

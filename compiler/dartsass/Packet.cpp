@@ -7,6 +7,10 @@
 namespace VantorCompiler {
 namespace dartsass {
 
+namespace {
+constexpr std::uint64_t MaxReserved = std::uint64_t(1) << 20;
+}
+
 void appendVarint(std::string& out, std::uint64_t value) {
     while (value >= 0x80) {
         out.push_back(static_cast<char>((value & 0x7F) | 0x80));
@@ -72,6 +76,9 @@ bool PacketDecoder::feed(const char* data, std::size_t size, std::vector<Packet>
                     return fail("broken packet: its length is 0, leaving no room for its compilation id");
                 length_ = remaining_ = varint_;
                 stage_ = Stage::CompilationId;
+                // The message is built in one buffer, not grown chunk by chunk (a CSS reply
+                // runs to hundreds of KB); what the length claims is trusted up to 1 MiB ahead of the bytes.
+                packet_.message.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length_, MaxReserved)));
             } else {
                 if (varint_ > std::numeric_limits<std::uint32_t>::max())
                     return fail("broken packet: its compilation id " + std::to_string(varint_) +

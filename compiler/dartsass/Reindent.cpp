@@ -2,6 +2,7 @@
 
 #include "Vlq.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -39,12 +40,38 @@ struct Scan {
     std::size_t pos = 0;
     std::size_t depth = 0;
     std::size_t line = 0;
+    // The line plans[0] is for: the scan may start at a checkpoint.
+    std::size_t base = 0;
     std::vector<LinePlan> plans;
     std::vector<PendingLine> pending;
     // How many of pending come before the statement's last byte that is not white space; the
     // rest lie between it and the '}' or the end that closed it.
     std::size_t pendingInside = 0;
+    // Where the checkpoints passed are recorded, when they are.
+    std::vector<ReindentCheckpoint>* checkpoints = nullptr;
+    // With previous: from stopFrom on, the text equals the previous scan's text shifted by
+    // shift bytes, and the scan stops at a checkpoint that matches one of previous; stopAt is
+    // then that one's index in previous.
+    const std::vector<ReindentCheckpoint>* previous = nullptr;
+    std::size_t stopFrom = 0;
+    std::ptrdiff_t shift = 0;
+    std::size_t stopAt = 0;
+    bool stopped = false;
 };
+
+LinePlan& planOf(Scan& s, std::size_t line) {
+    return s.plans[line - s.base];
+}
+const LinePlan& planOf(const Scan& s, std::size_t line) {
+    return s.plans[line - s.base];
+}
+
+// Past the '\n' at pos, on the next line.
+void nextLine(Scan& s) {
+    ++s.pos;
+    ++s.line;
+    s.plans.push_back({s.pos});
+}
 
 bool isIndentByte(char c) { return c == ' ' || c == '\t'; }
 
@@ -74,7 +101,7 @@ struct PlainBytes {
 constexpr PlainBytes isPlainByte;
 
 std::size_t indentEnd(const Scan& s, std::size_t line) {
-    std::size_t end = s.plans[line].start;
+    std::size_t end = planOf(s, line).start;
     while (end < s.text.size() && isIndentByte(s.text[end]))
         ++end;
     return end;
@@ -90,7 +117,7 @@ bool isBlank(const Scan& s, std::size_t line) {
 void planStatementLine(Scan& s, std::size_t line) {
     if (isBlank(s, line))
         return;
-    LinePlan& plan = s.plans[line];
+    LinePlan& plan = planOf(s, line);
     const std::size_t end = indentEnd(s, line);
     plan.replace = true;
     plan.oldLength = end - plan.start;
@@ -100,10 +127,10 @@ void planStatementLine(Scan& s, std::size_t line) {
 // The line continues what began on the anchor line: where it starts with the bytes the anchor
 // line's indentation was, those become what the anchor line's became.
 void planRelativeLine(Scan& s, std::size_t line, std::size_t anchor) {
-    const LinePlan& from = s.plans[anchor];
+    const LinePlan& from = planOf(s, anchor);
     if (!from.replace || isBlank(s, line))
         return;
-    LinePlan& plan = s.plans[line];
+    LinePlan& plan = planOf(s, line);
     const std::string_view indent = s.text.substr(from.start, from.oldLength);
     if (s.text.substr(plan.start, indent.size()) != indent)
         return;
@@ -115,8 +142,7 @@ void planRelativeLine(Scan& s, std::size_t line, std::size_t anchor) {
 // Consumes the '\n' at pos; the line after it is planned now between statements and once the
 // statement is read inside one.
 void lineBreak(Scan& s, LineContext context, std::size_t commentLine = 0) {
-    ++s.pos;
-    ++s.line;
+    nextLine(s);
     if (context == LineContext::Between)
         planStatementLine(s, s.line);
     else if (context != LineContext::Literal)
@@ -138,8 +164,7 @@ void skipComment(Scan& s, bool inStatement) {
         } else if (inStatement) {
             lineBreak(s, LineContext::Comment, first);
         } else {
-            ++s.pos;
-            ++s.line;
+            nextLine(s);
             planRelativeLine(s, s.line, first);
         }
     }
@@ -279,13 +304,34 @@ void resolvePending(Scan& s, std::size_t first, bool declaration) {
     s.pending.clear();
 }
 
+// Whether the scan, at a checkpoint, has reached one of the previous scan's with the same text
+// after it and the same depth.
+bool matchesPrevious(Scan& s) {
+    if (!s.previous || s.pos < s.stopFrom)
+        return false;
+    const std::size_t target = std::size_t(std::ptrdiff_t(s.pos) + s.shift);
+    const std::vector<ReindentCheckpoint>& previous = *s.previous;
+    while (s.stopAt < previous.size() && previous[s.stopAt].offset < target)
+        ++s.stopAt;
+    return s.stopAt < previous.size() && previous[s.stopAt].offset == target && previous[s.stopAt].depth == s.depth;
+}
+
+// Scans from pos, the start of the line plans[0] is for, at depth.
 void scan(Scan& s) {
-    planStatementLine(s, 0);
+    planStatementLine(s, s.line);
+    if (s.checkpoints)
+        s.checkpoints->push_back({s.pos, s.line, s.depth, 0});
     const std::string_view t = s.text;
     while (s.pos < t.size()) {
         const char c = t[s.pos];
         if (c == '\n') {
             lineBreak(s, LineContext::Between);
+            if (matchesPrevious(s)) {
+                s.stopped = true;
+                return;
+            }
+            if (s.checkpoints)
+                s.checkpoints->push_back({s.pos, s.line, s.depth, 0});
         } else if (isCssSpace(c) || c == ';') {
             ++s.pos;
         } else if (c == '}') {
@@ -309,18 +355,48 @@ void scan(Scan& s) {
     }
 }
 
-}  // namespace
-
-Reindented reindent(std::string_view css, Indentation indentation, std::size_t maxSize) {
-    Reindented result;
-    if (indentation.width < 0 || indentation.width > MaxReindentWidth) {
-        result.error = "the indent width " + std::to_string(indentation.width) + " is outside 0 to " +
-                       std::to_string(MaxReindentWidth);
-        return result;
+// Writes the scanned lines, the last ending at end, to out and their shifts to lines; sets the
+// output offset of the checkpoints from next on that lie on them.
+void emit(const Scan& s, std::size_t end, Indentation indentation, char* out, const char* outBegin, LineShift* lines,
+          std::vector<ReindentCheckpoint>* checkpoints, std::size_t next) {
+    const std::size_t width = std::size_t(indentation.width);
+    const char unit = indentation.tabs ? '\t' : ' ';
+    const char* const begin = s.text.data();
+    for (std::size_t i = 0; i < s.plans.size(); ++i) {
+        const LinePlan& p = s.plans[i];
+        if (checkpoints && next < checkpoints->size() && (*checkpoints)[next].line == s.base + i)
+            (*checkpoints)[next++].outOffset = std::size_t(out - outBegin);
+        const std::size_t lineEnd = i + 1 < s.plans.size() ? s.plans[i + 1].start : end;
+        std::size_t from = p.start;
+        if (p.replace) {
+            std::memset(out, unit, p.level * width);
+            out += p.level * width;
+            from += p.oldLength;
+            lines[i] = {p.oldLength, p.level * width};
+        } else {
+            lines[i] = {};
+        }
+        std::memcpy(out, begin + from, lineEnd - from);
+        out += lineEnd - from;
     }
+}
+
+bool widthAccepted(Indentation indentation, Reindented& result) {
+    if (indentation.width >= 0 && indentation.width <= MaxReindentWidth)
+        return true;
+    result.css.clear();
+    result.lines.clear();
+    result.error = "the indent width " + std::to_string(indentation.width) + " is outside 0 to " +
+                   std::to_string(MaxReindentWidth);
+    return false;
+}
+
+// The whole CSS re-indented into result, its checkpoints recorded when asked for.
+void reindentAll(std::string_view css, Indentation indentation, std::size_t maxSize, Reindented& result,
+                 std::vector<ReindentCheckpoint>* checkpoints) {
     Scan s;
     s.text = css;
-    // One plan per line, each at the byte after a '\n'.
+    s.checkpoints = checkpoints;
     const char* const begin = css.data();
     const char* const finish = begin + css.size();
     std::size_t breaks = 0;
@@ -328,8 +404,8 @@ Reindented reindent(std::string_view css, Indentation indentation, std::size_t m
         ++breaks;
     s.plans.reserve(breaks + 1);
     s.plans.push_back({});
-    for (const char* p = begin; p != finish && (p = static_cast<const char*>(std::memchr(p, '\n', finish - p))); ++p)
-        s.plans.push_back({std::size_t(p - begin) + 1});
+    if (checkpoints)
+        checkpoints->reserve(breaks + 1);
     scan(s);
 
     // The size is summed, and checked, before anything is allocated for it.
@@ -347,28 +423,151 @@ Reindented reindent(std::string_view css, Indentation indentation, std::size_t m
             break;
     }
     if (size > maxSize) {
+        result.css.clear();
+        result.lines.clear();
         result.error = "the re-indented CSS would take more than " + std::to_string(maxSize) + " bytes";
-        return result;
+        return;
     }
-
-    const char unit = indentation.tabs ? '\t' : ' ';
+    result.error.clear();
     result.css.resize(size);
     result.lines.resize(s.plans.size());
-    char* out = result.css.data();
-    for (std::size_t i = 0; i < s.plans.size(); ++i) {
-        const LinePlan& p = s.plans[i];
-        const std::size_t end = i + 1 < s.plans.size() ? s.plans[i + 1].start : css.size();
-        std::size_t from = p.start;
-        if (p.replace) {
-            std::memset(out, unit, p.level * width);
-            out += p.level * width;
-            from += p.oldLength;
-            result.lines[i] = {p.oldLength, p.level * width};
-        }
-        std::memcpy(out, begin + from, end - from);
-        out += end - from;
+    emit(s, css.size(), indentation, result.css.data(), result.css.data(), result.lines.data(), checkpoints, 0);
+}
+
+std::size_t commonPrefix(std::string_view a, std::string_view b, std::size_t limit) {
+    constexpr std::size_t Block = 4096;
+    std::size_t n = 0;
+    while (n + Block <= limit && std::memcmp(a.data() + n, b.data() + n, Block) == 0)
+        n += Block;
+    while (n < limit && a[n] == b[n])
+        ++n;
+    return n;
+}
+
+std::size_t commonSuffix(std::string_view a, std::string_view b, std::size_t limit) {
+    constexpr std::size_t Block = 4096;
+    std::size_t n = 0;
+    while (n + Block <= limit &&
+           std::memcmp(a.data() + a.size() - n - Block, b.data() + b.size() - n - Block, Block) == 0)
+        n += Block;
+    while (n < limit && a[a.size() - n - 1] == b[b.size() - n - 1])
+        ++n;
+    return n;
+}
+
+// Re-indents css from the cache's previous result when that comes out the same as re-indenting
+// all of it; false, with the cache's result and checkpoints untouched, when it may not.
+bool reindentChange(std::string_view css, ReindentCache& cache, std::size_t maxSize) {
+    const std::string_view old = cache.raw;
+    const std::vector<ReindentCheckpoint>& previous = cache.checkpoints;
+    const std::size_t common = std::min(old.size(), css.size());
+    const std::size_t prefix = commonPrefix(old, css, common);
+    const std::size_t suffix = commonSuffix(old, css, common - prefix);
+    // The scan resumes at the last checkpoint with nothing but the common prefix before it.
+    const auto after = std::upper_bound(previous.begin(), previous.end(), prefix,
+                                        [](std::size_t at, const ReindentCheckpoint& c) { return at < c.offset; });
+    if (after == previous.begin())
+        return false;
+    const std::size_t fromIndex = std::size_t(after - previous.begin()) - 1;
+    const ReindentCheckpoint from = previous[fromIndex];
+
+    std::vector<ReindentCheckpoint>& checkpoints = cache.spareCheckpoints;
+    checkpoints.assign(previous.begin(), previous.begin() + std::ptrdiff_t(fromIndex));
+    Scan s;
+    s.text = css;
+    s.pos = from.offset;
+    s.line = s.base = from.line;
+    s.depth = from.depth;
+    s.plans.push_back({from.offset});
+    s.checkpoints = &checkpoints;
+    s.previous = &previous;
+    s.stopFrom = css.size() - suffix;
+    s.shift = std::ptrdiff_t(old.size()) - std::ptrdiff_t(css.size());
+    s.stopAt = fromIndex;
+    scan(s);
+
+    std::size_t end = css.size();
+    const ReindentCheckpoint* to = nullptr;
+    if (s.stopped) {
+        to = &previous[s.stopAt];
+        s.plans.pop_back();
+        end = s.pos;
     }
+    const std::size_t width = std::size_t(cache.indentation.width);
+    std::size_t middle = end - from.offset;
+    for (const LinePlan& p : s.plans) {
+        if (!p.replace)
+            continue;
+        if (width != 0 && p.level > maxSize / width)
+            return false;
+        middle = middle - p.oldLength + p.level * width;
+        if (middle > maxSize)
+            return false;
+    }
+    // Past this the whole re-indent might refuse the CSS: it decides.
+    const std::string& oldCss = cache.result.css;
+    const std::size_t tail = to ? oldCss.size() - to->outOffset : 0;
+    if (tail > maxSize || from.outOffset > maxSize - tail || middle > maxSize - tail - from.outOffset)
+        return false;
+    const std::size_t size = from.outOffset + middle + tail;
+    if (css.size() > maxSize - size)
+        return false;
+
+    const std::vector<LineShift>& oldLines = cache.result.lines;
+    const std::size_t middleEnd = from.line + s.plans.size();
+    std::string& out = cache.spareCss;
+    std::vector<LineShift>& lines = cache.spareLines;
+    out.resize(size);
+    lines.resize(middleEnd + (to ? oldLines.size() - to->line : 0));
+    std::memcpy(out.data(), oldCss.data(), from.outOffset);
+    std::copy(oldLines.begin(), oldLines.begin() + std::ptrdiff_t(from.line), lines.begin());
+    emit(s, end, cache.indentation, out.data() + from.outOffset, out.data(), lines.data() + from.line, &checkpoints,
+         fromIndex);
+    if (to) {
+        const std::size_t tailAt = from.outOffset + middle;
+        std::memcpy(out.data() + tailAt, oldCss.data() + to->outOffset, tail);
+        std::copy(oldLines.begin() + std::ptrdiff_t(to->line), oldLines.end(),
+                  lines.begin() + std::ptrdiff_t(middleEnd));
+        checkpoints.reserve(checkpoints.size() + (previous.size() - s.stopAt));
+        for (std::size_t k = s.stopAt; k < previous.size(); ++k) {
+            const ReindentCheckpoint& c = previous[k];
+            checkpoints.push_back({std::size_t(std::ptrdiff_t(c.offset) - s.shift), c.line - to->line + middleEnd,
+                                   c.depth, c.outOffset - to->outOffset + tailAt});
+        }
+    }
+    cache.result.css.swap(out);
+    cache.result.lines.swap(lines);
+    cache.checkpoints.swap(checkpoints);
+    cache.result.error.clear();
+    cache.raw.assign(css);
+    return true;
+}
+
+}  // namespace
+
+Reindented reindent(std::string_view css, Indentation indentation, std::size_t maxSize) {
+    Reindented result;
+    if (widthAccepted(indentation, result))
+        reindentAll(css, indentation, maxSize, result, nullptr);
     return result;
+}
+
+const Reindented& reindent(std::string_view css, Indentation indentation, ReindentCache& cache, std::size_t maxSize) {
+    const bool sameIndentation =
+        cache.valid && cache.indentation.tabs == indentation.tabs && cache.indentation.width == indentation.width;
+    if (sameIndentation && reindentChange(css, cache, maxSize))
+        return cache.result;
+    cache.valid = false;
+    cache.checkpoints.clear();
+    if (!widthAccepted(indentation, cache.result))
+        return cache.result;
+    reindentAll(css, indentation, maxSize, cache.result, &cache.checkpoints);
+    if (cache.result.error.empty()) {
+        cache.valid = true;
+        cache.indentation = indentation;
+        cache.raw.assign(css);
+    }
+    return cache.result;
 }
 
 std::int64_t shiftedColumn(std::int64_t column, LineShift shift) {

@@ -54,6 +54,37 @@ inline constexpr std::size_t DefaultMaxReindentedSize = std::size_t(256) << 20;
 // maxSize bytes.
 Reindented reindent(std::string_view css, Indentation indentation, std::size_t maxSize = DefaultMaxReindentedSize);
 
+// A line start between statements that the scan passed: where the line starts in the raw and in
+// the re-indented CSS, and the nesting depth there. From such a place on, the scan depends on
+// nothing but the depth and the text that follows.
+struct ReindentCheckpoint {
+    std::size_t offset = 0;
+    std::size_t line = 0;
+    std::size_t depth = 0;
+    std::size_t outOffset = 0;
+};
+
+// What the reindent() below keeps of its last call, and the buffers it builds the next result
+// in. One previous CSS is kept, with its result.
+struct ReindentCache {
+    bool valid = false;
+    Indentation indentation;
+    std::string raw;
+    Reindented result;
+    std::vector<ReindentCheckpoint> checkpoints;
+    std::string spareCss;
+    std::vector<LineShift> spareLines;
+    std::vector<ReindentCheckpoint> spareCheckpoints;
+};
+
+// Gives what reindent(css, indentation, maxSize) gives, byte for byte, and keeps it in
+// cache.result until the next call. When css differs from the previous call's only in a middle
+// part and the indentation is the same, only that part is scanned again: from the last
+// checkpoint before it to the first checkpoint after it where the depth is the one the previous
+// scan had there; the rest of the previous result is copied.
+const Reindented& reindent(std::string_view css, Indentation indentation, ReindentCache& cache,
+                           std::size_t maxSize = DefaultMaxReindentedSize);
+
 // The column a generated column of a line moves to when the line's indentation changed as
 // shift says: after the old indentation it moves by the change, inside it to the line's start
 // (where the new indentation starts). Where the length stayed the same, nothing moves.

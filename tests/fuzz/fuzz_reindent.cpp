@@ -4,7 +4,9 @@
 // CSS. Re-indenting must only swap the leading spaces and tabs of lines for the indentation
 // asked for, stay within its size limit, and change nothing when run again on its own output.
 // A source map with segments in and after each line's old indentation must then follow the
-// text, and the CSS itself read as mappings must be refused or shifted, never crash.
+// text, and the CSS itself read as mappings must be refused or shifted, never crash. Re-indenting
+// the CSS with a middle part reversed or removed, after the CSS itself, from what that left
+// behind, must give what re-indenting it whole gives.
 #include "Reindent.h"
 #include "Vlq.h"
 
@@ -135,6 +137,32 @@ void checkMappings(std::string_view css, const Reindented& r) {
     }
 }
 
+bool sameResult(const Reindented& a, const Reindented& b) {
+    if (a.error != b.error || a.css != b.css || a.lines.size() != b.lines.size())
+        return false;
+    for (std::size_t i = 0; i < a.lines.size(); ++i)
+        if (a.lines[i].oldLength != b.lines[i].oldLength || a.lines[i].newLength != b.lines[i].newLength)
+            return false;
+    return true;
+}
+
+// The middle part is picked by the CSS's first two bytes.
+void checkIncremental(std::string_view css, Indentation indentation) {
+    if (css.size() < 2)
+        return;
+    std::size_t from = static_cast<unsigned char>(css[0]) * css.size() / 256;
+    std::size_t to = static_cast<unsigned char>(css[1]) * css.size() / 256;
+    if (from > to)
+        std::swap(from, to);
+    std::string reversed(css);
+    std::reverse(reversed.begin() + std::ptrdiff_t(from), reversed.begin() + std::ptrdiff_t(to));
+    std::string removed(css.substr(0, from));
+    removed += css.substr(to);
+    ReindentCache cache;
+    for (const std::string_view text : {css, std::string_view(reversed), std::string_view(removed), css})
+        require(sameResult(reindent(text, indentation, cache, MaxSize), reindent(text, indentation, MaxSize)));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -143,6 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Indentation indentation{(data[0] & 1) != 0, Widths[(data[0] >> 1) & 7]};
     const std::string_view css(reinterpret_cast<const char*>(data + 1), size - 1);
 
+    checkIncremental(css, indentation);
     const Reindented r = reindent(css, indentation, MaxSize);
     if (!r.error.empty()) {
         require(r.css.empty() && r.lines.empty());

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace VantorCompiler::dartsass;
@@ -86,6 +87,33 @@ const Indentation Tab{true, 1};
 const Indentation FourSpaces{false, 4};
 const Indentation NoIndent{false, 0};
 const Indentation TwoSpaces{false, 2};
+
+// CSS as Dart Sass writes it, with every construct whose lines the re-indent treats apart:
+// nesting, comments over lines, selector lists and preludes over lines, custom properties,
+// values over lines, strings and urls.
+QByteArray realisticCss() {
+    const QByteArray constructs =
+        "/* A comment\n   over lines */\n"
+        ".a,\n.b > .c {\n  --x: {\n    a: b;\n  };\n  color: red;\n}\n"
+        "@media (min-width: 10px) and\n  (max-width: 20px) {\n  .d {\n"
+        "    background: url(a{b}.png),\n      url(\"c;d\");\n"
+        "    content: \"x\\\n  y\";\n  }\n}\n";
+    return sample("nesting.css") + "\n" + constructs + sample("values.css") + "\n" + constructs;
+}
+
+// The incremental re-indent of after, following one of before, equals the whole re-indent.
+void verifyIncremental(ReindentCache& cache, const QByteArray& after, Indentation indentation,
+                       std::size_t maxSize = DefaultMaxReindentedSize) {
+    const Reindented whole = VantorCompiler::dartsass::reindent(view(after), indentation, maxSize);
+    const Reindented& r = VantorCompiler::dartsass::reindent(view(after), indentation, cache, maxSize);
+    QCOMPARE(QString::fromStdString(r.error), QString::fromStdString(whole.error));
+    QCOMPARE(bytes(r.css), bytes(whole.css));
+    QCOMPARE(r.lines.size(), whole.lines.size());
+    for (std::size_t i = 0; i < whole.lines.size(); ++i) {
+        QVERIFY2(r.lines[i].oldLength == whole.lines[i].oldLength && r.lines[i].newLength == whole.lines[i].newLength,
+                 qPrintable(QString("line %1").arg(i)));
+    }
+}
 
 }  // namespace
 
@@ -253,6 +281,130 @@ private slots:
             moved += a.column != b.column;
         }
         QVERIFY(moved > 10);
+    }
+
+    // Edits of one CSS after another: the incremental result equals the whole re-indent, and
+    // so does going back to the first CSS.
+    void incremental_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<Indentation>("indentation");
+        const QByteArray css = realisticCss();
+        const auto edited = [&](const char* find, const char* replacement, int nth = 0) {
+            qsizetype at = -1;
+            for (int i = 0; i <= nth; ++i)
+                at = css.indexOf(find, at + 1);
+            if (at < 0)
+                qFatal("no %s in the CSS", find);
+            return QByteArray(css).replace(at, qsizetype(qstrlen(find)), replacement);
+        };
+        QTest::newRow("same text") << css << css << FourSpaces;
+        QTest::newRow("value changed") << css << edited("red", "blue") << FourSpaces;
+        QTest::newRow("declaration added")
+            << css << edited("color: red;\n", "color: red;\n  margin: 0;\n") << FourSpaces;
+        QTest::newRow("line removed") << css << edited("  color: red;\n", "") << Tab;
+        QTest::newRow("block opened") << css << edited("color: red;", "color: red; .e {") << FourSpaces;
+        QTest::newRow("block closed") << css << edited("color: red;", "}") << FourSpaces;
+        QTest::newRow("block added, same depth after")
+            << css << edited("color: red;\n", "color: red;\n  .e {\n    f: g;\n  }\n") << FourSpaces;
+        QTest::newRow("comment left open") << css << edited("color: red;", "color: /* red;") << FourSpaces;
+        QTest::newRow("comment closed early") << css << edited("over lines */", "*/ over lines */") << FourSpaces;
+        QTest::newRow("string left open") << css << edited("color: red;", "color: \"red;") << FourSpaces;
+        QTest::newRow("selector over lines") << css << edited(".a,\n.b", ".a,\n  .x,\n.b") << Indentation{true, 3};
+        QTest::newRow("custom property changed") << css << edited("    a: b;", "      a: {b};") << FourSpaces;
+        QTest::newRow("two lines changed, the second at its start")
+            << css << edited("color: red;\n}", "color: rex;\n]") << FourSpaces;
+        QTest::newRow("url changed") << css << edited("url(a{b}", "url(a{{b}") << FourSpaces;
+        QTest::newRow("first byte") << css << "\n" + css << FourSpaces;
+        QTest::newRow("last byte") << css << css.chopped(1) << FourSpaces;
+        QTest::newRow("appended") << css << css + "x {\n  y: z;\n}\n" << FourSpaces;
+        QTest::newRow("second of two equal parts") << css << edited("color: red;", "color: green;", 1) << FourSpaces;
+        QTest::newRow("indent changed by an edit")
+            << css << edited("\n  color: red;", "\n    color: red;") << FourSpaces;
+        QTest::newRow("from empty") << QByteArray() << css << FourSpaces;
+        QTest::newRow("to empty") << css << QByteArray() << FourSpaces;
+        QTest::newRow("all replaced") << css << sample("values.css") << FourSpaces;
+        QTest::newRow("width 0") << css << edited("red", "blue") << NoIndent;
+    }
+
+    void incremental() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(Indentation, indentation);
+        ReindentCache cache;
+        verifyIncremental(cache, before, indentation);
+        verifyIncremental(cache, after, indentation);
+        verifyIncremental(cache, before, indentation);
+        // Another indentation starts afresh.
+        verifyIncremental(cache, after, Indentation{!indentation.tabs, indentation.width + 1});
+    }
+
+    // A result the size limit refuses, after one it allowed, is refused as the whole re-indent
+    // refuses it; the next one is built again.
+    void incrementalRefused() {
+        QByteArray deep;
+        for (int i = 0; i < 64; ++i)
+            deep += "{\n";
+        deep += "a;";
+        const std::size_t fits = VantorCompiler::dartsass::reindent(view(deep), Tab).css.size();
+        QByteArray deeper = deep;
+        deeper.replace("a;", "{\na;");
+        ReindentCache cache;
+        verifyIncremental(cache, deep, Tab, fits);
+        verifyIncremental(cache, deeper, Tab, fits);
+        verifyIncremental(cache, deep, Tab, fits);
+        verifyIncremental(cache, deep, Indentation{false, -1});
+        verifyIncremental(cache, deeper, Tab);
+    }
+
+    // A long series of random edits, each re-indented from the one before: typing, deleting,
+    // pasting parts of the CSS elsewhere and bytes that change the scan's state.
+    void incrementalRandomEdits() {
+        const QByteArray original = realisticCss();
+        const QByteArrayList pieces = {"{",         "}",
+                                       ";",         "\n",
+                                       "/*",        "*/",
+                                       "\"",        "'",
+                                       "url(",      ")",
+                                       "  ",        "\\",
+                                       "--y:",      "a {\n  b: c;\n}\n",
+                                       "\n  d: e;", "@media x {\n",
+                                       ",\n"};
+        QRandomGenerator random(20261211);
+        ReindentCache cache;
+        QByteArray css = original;
+        for (int step = 0; step < 2000; ++step) {
+            const qsizetype at = css.isEmpty() ? 0 : qsizetype(random.bounded(quint32(css.size() + 1)));
+            switch (random.bounded(6)) {
+            case 0:
+                css.insert(at, pieces[random.bounded(qsizetype(pieces.size()))]);
+                break;
+            case 1:
+                css.remove(at, qsizetype(random.bounded(1, 12)));
+                break;
+            case 2:
+                css.insert(at, char(random.bounded(32, 127)));
+                break;
+            case 3: {
+                // Overwritten in place, the length kept.
+                const QByteArray& piece = pieces[random.bounded(qsizetype(pieces.size()))];
+                css.replace(at, qMin(piece.size(), css.size() - at), piece.left(css.size() - at));
+                break;
+            }
+            case 4: {
+                const qsizetype from = qsizetype(random.bounded(quint32(css.size() + 1)));
+                css.insert(at, css.mid(from, qsizetype(random.bounded(1, 80))));
+                break;
+            }
+            default:
+                if (css.size() > 3 * original.size() || random.bounded(20) == 0)
+                    css = original;
+                break;
+            }
+            verifyIncremental(cache, css, step % 500 < 450 ? FourSpaces : Tab);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable(QString("step %1").arg(step)));
+        }
     }
 
     // Columns Dart Sass's maps lack: inside the old indentation, and past 32 KiB of indentation.
