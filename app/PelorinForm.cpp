@@ -210,39 +210,28 @@ void PelorinForm::InitializeComponent() {
     footerDock->addStretch(1);
     footerDock->addWidget(Footer);
 
-    Status->setObjectName("Status");
+    // The footer's labels share the status line's look.
+    auto footerLabel = [this](QLabel* label, const char* name, const QColor& color, QMargins margins) {
+        label->setObjectName(name);
+        label->setContentsMargins(margins);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setFont(uiFont(8.25));
+        setForeground(label, color);
+        addChild(Footer, label);
+    };
+    footerLabel(Status, "Status", DarkGray, QMargins(5, 5, 5, 5));
     Status->setText("Compiled in 0.000 seconds");
-    Status->setContentsMargins(5, 5, 5, 5);
-    Status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Status->setFont(uiFont(8.25));
-    setForeground(Status, DarkGray);
-    addChild(Footer, Status);
     // The compiler in effect, at the far right; it opens the Compiler submenu.
-    EngineLabel->setObjectName("EngineLabel");
-    EngineLabel->setContentsMargins(5, 5, 8, 5);
-    EngineLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    EngineLabel->setFont(uiFont(8.25));
-    setForeground(EngineLabel, DarkGray);
+    footerLabel(EngineLabel, "EngineLabel", DarkGray, QMargins(5, 5, 8, 5));
     EngineLabel->setHoverUnderline(true);
     EngineLabel->setToolTip("The compiler: click to choose libsass or Dart Sass");
-    addChild(Footer, EngineLabel);
     // Left: the folder relative loads resolve against, then the warning count (hidden at none).
-    ImportFolderLabel->setObjectName("ImportFolderLabel");
+    footerLabel(ImportFolderLabel, "ImportFolderLabel", DarkGray, QMargins(8, 5, 5, 5));
     ImportFolderLabel->setTextFormat(Qt::PlainText);
-    ImportFolderLabel->setContentsMargins(8, 5, 5, 5);
-    ImportFolderLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    ImportFolderLabel->setFont(uiFont(8.25));
-    setForeground(ImportFolderLabel, DarkGray);
-    addChild(Footer, ImportFolderLabel);
-    WarningCountLabel->setObjectName("WarningCountLabel");
-    WarningCountLabel->setContentsMargins(5, 5, 5, 5);
-    WarningCountLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    WarningCountLabel->setFont(uiFont(8.25));
-    setForeground(WarningCountLabel, SyntaxColors().warningMark);
+    footerLabel(WarningCountLabel, "WarningCountLabel", SyntaxColors().warningMark, QMargins(5, 5, 5, 5));
     WarningCountLabel->setHoverUnderline(true);
     WarningCountLabel->setToolTip("Go to the first warning (F8 goes to the next)");
     WarningCountLabel->hide();
-    addChild(Footer, WarningCountLabel);
     auto* statusDock = new QHBoxLayout(Footer);
     statusDock->setContentsMargins(0, 0, 0, 0);
     statusDock->setSpacing(0);
@@ -635,12 +624,10 @@ void PelorinForm::chooseOption(QAction* item) {
 void PelorinForm::showChoices() {
     for (const MenuChoice& choice : menuChoices)
         (this->*choice.item)->setChecked(options.*choice.field == choice.value);
+    const bool allStyles = engineWritesStyle(options.engine, VantorCompiler::Nested);
     for (QAction* style : {nestedToolStripMenuItem, compactToolStripMenuItem}) {
-        const bool written = engineWritesStyle(options.engine, style == nestedToolStripMenuItem
-                                                                   ? VantorCompiler::Nested
-                                                                   : VantorCompiler::Compact);
-        style->setEnabled(written);
-        style->setToolTip(written ? QString() : MissingStylesTip);
+        style->setEnabled(allStyles);
+        style->setToolTip(allStyles ? QString() : MissingStylesTip);
     }
     const char* engine = VantorCompiler::engine_version(options.engine);
     EngineLabel->setText(engine ? QString::fromUtf8(engine) : QString("Unknown compiler"));
@@ -675,8 +662,8 @@ void PelorinForm::EngineLabel_Click() {
     const QSize menu = compilerToolStripMenuItem->sizeHint();
     const QPoint corner = EngineLabel->mapToGlobal(QPoint(EngineLabel->width() - menu.width(), -menu.height()));
     compilerToolStripMenuItem->popup(corner);
-    if (QAction* first = options.engine == VantorCompiler::DartSass ? dartSassToolStripMenuItem : libsassToolStripMenuItem)
-        compilerToolStripMenuItem->setActiveAction(first);
+    compilerToolStripMenuItem->setActiveAction(options.engine == VantorCompiler::DartSass ? dartSassToolStripMenuItem
+                                                                                          : libsassToolStripMenuItem);
 }
 
 void PelorinForm::nestedToolStripMenuItem_Click() { chooseOption(nestedToolStripMenuItem); }
@@ -773,11 +760,14 @@ void PelorinForm::ExportsFolderLabel_Click() {
 }
 
 void PelorinForm::setMessage(const QString& text, bool fromConversion) {
-    if (MessageBox->text() != text)
-        MessageBox->setText(text);
     showsConversionMessage_ = fromConversion;
-    ConvertWithDartSass->setVisible(fromConversion && offersDartSass_);
-    placeMessageLine();
+    const bool link = fromConversion && offersDartSass_;
+    // Most keystrokes leave the line as it was: it is placed again only when it changes.
+    if (MessageBox->text() != text || ConvertWithDartSass->isVisibleTo(OptionsBar) != link) {
+        MessageBox->setText(text);
+        ConvertWithDartSass->setVisible(link);
+        placeMessageLine();
+    }
     updateMessageToolTip();
 }
 
@@ -803,7 +793,9 @@ void PelorinForm::updateMessageToolTip() {
         tip = place.isEmpty() ? MessageBox->text() : MessageBox->text() + "\n" + place;
     // The compiler's words are plain text, even where they look like markup.
     MessageBox->setToolTip(chrome::plainToolTip(tip));
-    MessageBox->setAccessibleDescription(MessageBox->isElided() ? MessageBox->text() : QString("Compiler message"));
+    const QString description = MessageBox->isElided() ? MessageBox->text() : QString("Compiler message");
+    if (MessageBox->accessibleDescription() != description)
+        MessageBox->setAccessibleDescription(description);
     if (showsConversionMessage_ && errorPosition_.line > 0)
         MessageBox->setCursor(Qt::PointingHandCursor);
     else
