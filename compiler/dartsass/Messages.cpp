@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include "SpanPlaces.h"
+
 #include "embedded_sass.pb.h"
 
 #include <climits>
@@ -93,6 +95,11 @@ bool decodeCompileResponse(proto::OutboundMessage::CompileResponse& from, Outbou
                            std::string& error) {
     switch (from.result_case()) {
     case proto::OutboundMessage::CompileResponse::kSuccess: {
+        // Declared as bytes in our copy of the protocol, so checked here.
+        if (!isUtf8(from.success().css()))
+            return fail(error, "a CompileSuccess whose CSS is not UTF-8");
+        if (!isUtf8(from.success().source_map()))
+            return fail(error, "a CompileSuccess whose source map is not UTF-8");
         CompileSuccess success;
         success.css = std::move(*from.mutable_success()->mutable_css());
         success.sourceMap = std::move(*from.mutable_success()->mutable_source_map());

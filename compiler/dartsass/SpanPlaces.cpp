@@ -1,6 +1,7 @@
 #include "SpanPlaces.h"
 
 #include <cctype>
+#include <cstring>
 
 namespace VantorCompiler {
 namespace dartsass {
@@ -15,6 +16,26 @@ std::size_t sequenceLength(unsigned char lead) {
     if (lead >= 0xC2)
         return 2;
     return 1;
+}
+
+// The length of the well-formed UTF-8 sequence at text[i], 0 when there is
+// none: a stray or cut byte, an overlong form, a surrogate or a code point
+// past U+10FFFF (the second byte's range rules out the last three).
+std::size_t validSequence(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80)
+        return 1;
+    const std::size_t length = sequenceLength(lead);
+    if (length == 1 || i + length > text.size())
+        return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+    if ((lead == 0xE0 && byte(i + 1) < 0xA0) || (lead == 0xED && byte(i + 1) >= 0xA0) ||
+        (lead == 0xF0 && byte(i + 1) < 0x90) || (lead == 0xF4 && byte(i + 1) >= 0x90))
+        return 0;
+    return length;
 }
 
 bool isDigits(std::string_view s) {
@@ -70,29 +91,10 @@ Place placeInText(std::string_view text, std::uint32_t line0, std::uint32_t utf1
 Place firstInvalidUtf8(std::string_view text) {
     Place place{1, 1};
     for (std::size_t i = 0; i < text.size();) {
-        const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-        const unsigned char lead = byte(i);
-        std::size_t length = 1;
-        bool valid = true;
-        if (lead >= 0x80) {
-            length = sequenceLength(lead);
-            valid = length > 1 && i + length <= text.size();
-            for (std::size_t k = 1; valid && k < length; ++k)
-                valid = (byte(i + k) & 0xC0) == 0x80;
-            // The second byte's range rules out overlong forms, surrogates and
-            // code points past U+10FFFF.
-            if (valid && lead == 0xE0)
-                valid = byte(i + 1) >= 0xA0;
-            if (valid && lead == 0xED)
-                valid = byte(i + 1) < 0xA0;
-            if (valid && lead == 0xF0)
-                valid = byte(i + 1) >= 0x90;
-            if (valid && lead == 0xF4)
-                valid = byte(i + 1) < 0x90;
-        }
-        if (!valid)
+        const std::size_t length = validSequence(text, i);
+        if (length == 0)
             return place;
-        if (lead == '\n') {
+        if (text[i] == '\n') {
             ++place.line;
             place.column = 1;
         } else {
@@ -101,6 +103,28 @@ Place firstInvalidUtf8(std::string_view text) {
         i += length;
     }
     return {};
+}
+
+bool isUtf8(std::string_view text) {
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    while (i < size) {
+        // CSS is nearly all ASCII: eight bytes at a time while no top bit is set.
+        std::uint64_t word;
+        if (i + sizeof word <= size) {
+            std::memcpy(&word, data + i, sizeof word);
+            if ((word & 0x8080808080808080u) == 0) {
+                i += sizeof word;
+                continue;
+            }
+        }
+        const std::size_t length = validSequence(text, i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 std::vector<Frame> parseFrames(std::string_view trace) {

@@ -28,6 +28,10 @@ Place placeInText(std::string_view text, std::uint32_t line0, std::uint32_t utf1
 // line 0 when it is all UTF-8.
 Place firstInvalidUtf8(std::string_view text);
 
+// Whether text is all well-formed UTF-8, as firstInvalidUtf8() reads it;
+// fast on ASCII, for CSS of megabytes.
+bool isUtf8(std::string_view text);
+
 // One frame of a stack trace: "_part.scss 2:13  pm()", 1-based.
 struct Frame {
     std::string location;  // as Dart Sass prints it: a path relative to the current folder, or a URL

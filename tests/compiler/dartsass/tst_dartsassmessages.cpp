@@ -222,6 +222,15 @@ private slots:
             QTest::newRow("success of empty css") << quint32(1) << serialized(m) << "success css= map= urls=";
         }
         {
+            // Two, three and four byte sequences between runs of ASCII, and at the very end.
+            proto::OutboundMessage m;
+            m.mutable_compile_response()->mutable_success()->set_css(
+                "a::before {\n  content: \"caf\xc3\xa9 \xe2\x86\x92 \xf0\x9f\x98\x80\";\n}\xc3\xa9");
+            QTest::newRow("success with UTF-8 beyond ASCII")
+                << quint32(1) << serialized(m)
+                << QString::fromUtf8("success css=a::before {\n  content: \"caf\xc3\xa9 \xe2\x86\x92 \xf0\x9f\x98\x80\";\n}\xc3\xa9 map= urls=");
+        }
+        {
             proto::OutboundMessage m;
             auto& f = *m.mutable_compile_response()->mutable_failure();
             f.set_message("expected \"}\".");
@@ -349,8 +358,15 @@ private slots:
         {
             proto::OutboundMessage m;
             m.mutable_compile_response()->mutable_success()->set_css(std::string("\xc3\x28", 2));
-            QTest::newRow("css not UTF-8")
-                << quint32(1) << serialized(m) << "bytes that do not parse as an OutboundMessage";
+            QTest::newRow("css not UTF-8") << quint32(1) << serialized(m) << "a CompileSuccess whose CSS is not UTF-8";
+            // Past a run of ASCII longer than the eight bytes checked at a time.
+            m.mutable_compile_response()->mutable_success()->set_css(std::string("a{b:c}\n.long-selector{\xed\xa0\x80}"));
+            QTest::newRow("css with a surrogate after ASCII")
+                << quint32(1) << serialized(m) << "a CompileSuccess whose CSS is not UTF-8";
+            m.mutable_compile_response()->mutable_success()->set_css(std::string("a{b:\"caf\xc3\xa9\"}"));
+            m.mutable_compile_response()->mutable_success()->set_source_map(std::string("{\"version\":3,\xff}"));
+            QTest::newRow("source map not UTF-8")
+                << quint32(1) << serialized(m) << "a CompileSuccess whose source map is not UTF-8";
         }
         {
             proto::OutboundMessage m;
