@@ -274,7 +274,7 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
     const Reindented* reindented = nullptr;
     if (expanded && !asWritten && !success->css.empty()) {
         reindented =
-            &reindent(success->css, Indentation{request.indentType == Tabs, request.indentWidth}, reindentCache_);
+            &reindent(std::move(success->css), Indentation{request.indentType == Tabs, request.indentWidth}, reindentCache_);
         if (!reindented->error.empty()) {
             conversion.error = texts_.failed(reindented->error);
             conversion.errorKind = CompilerFailed;

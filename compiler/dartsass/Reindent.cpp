@@ -304,6 +304,10 @@ void resolvePending(Scan& s, std::size_t first, bool declaration) {
     s.pending.clear();
 }
 
+// The least distance in bytes between two checkpoints: a change rescans up to about twice this,
+// while keeping and moving a checkpoint per line would cost more than the rescan saves.
+constexpr std::size_t CheckpointSpacing = 2048;
+
 // Whether the scan, at a checkpoint, has reached one of the previous scan's with the same text
 // after it and the same depth.
 bool matchesPrevious(Scan& s) {
@@ -330,7 +334,7 @@ void scan(Scan& s) {
                 s.stopped = true;
                 return;
             }
-            if (s.checkpoints)
+            if (s.checkpoints && s.pos - s.checkpoints->back().offset >= CheckpointSpacing)
                 s.checkpoints->push_back({s.pos, s.line, s.depth, 0});
         } else if (isCssSpace(c) || c == ';') {
             ++s.pos;
@@ -429,6 +433,9 @@ void reindentAll(std::string_view css, Indentation indentation, std::size_t maxS
         return;
     }
     result.error.clear();
+    // All rewritten below: nothing of the old result is copied when they grow.
+    result.css.clear();
+    result.lines.clear();
     result.css.resize(size);
     result.lines.resize(s.plans.size());
     emit(s, css.size(), indentation, result.css.data(), result.css.data(), result.lines.data(), checkpoints, 0);
@@ -455,9 +462,17 @@ std::size_t commonSuffix(std::string_view a, std::string_view b, std::size_t lim
     return n;
 }
 
+// Keeps css as the cache's raw text: taken over from owned (whose bytes css views) when given.
+void keepRaw(std::string_view css, ReindentCache& cache, std::string* owned) {
+    if (owned)
+        cache.raw.swap(*owned);
+    else
+        cache.raw.assign(css);
+}
+
 // Re-indents css from the cache's previous result when that comes out the same as re-indenting
 // all of it; false, with the cache's result and checkpoints untouched, when it may not.
-bool reindentChange(std::string_view css, ReindentCache& cache, std::size_t maxSize) {
+bool reindentChange(std::string_view css, ReindentCache& cache, std::size_t maxSize, std::string* owned) {
     const std::string_view old = cache.raw;
     const std::vector<ReindentCheckpoint>& previous = cache.checkpoints;
     const std::size_t common = std::min(old.size(), css.size());
@@ -517,8 +532,19 @@ bool reindentChange(std::string_view css, ReindentCache& cache, std::size_t maxS
     const std::size_t middleEnd = from.line + s.plans.size();
     std::string& out = cache.spareCss;
     std::vector<LineShift>& lines = cache.spareLines;
+    // Every byte is written below: a buffer that must grow keeps none of its old bytes, and
+    // grows with room for the next few edits.
+    if (out.capacity() < size) {
+        out.clear();
+        out.reserve(size + size / 64);
+    }
     out.resize(size);
-    lines.resize(middleEnd + (to ? oldLines.size() - to->line : 0));
+    const std::size_t lineCount = middleEnd + (to ? oldLines.size() - to->line : 0);
+    if (lines.capacity() < lineCount) {
+        lines.clear();
+        lines.reserve(lineCount + lineCount / 64);
+    }
+    lines.resize(lineCount);
     std::memcpy(out.data(), oldCss.data(), from.outOffset);
     std::copy(oldLines.begin(), oldLines.begin() + std::ptrdiff_t(from.line), lines.begin());
     emit(s, end, cache.indentation, out.data() + from.outOffset, out.data(), lines.data() + from.line, &checkpoints,
@@ -539,7 +565,7 @@ bool reindentChange(std::string_view css, ReindentCache& cache, std::size_t maxS
     cache.result.lines.swap(lines);
     cache.checkpoints.swap(checkpoints);
     cache.result.error.clear();
-    cache.raw.assign(css);
+    keepRaw(css, cache, owned);
     return true;
 }
 
@@ -552,10 +578,13 @@ Reindented reindent(std::string_view css, Indentation indentation, std::size_t m
     return result;
 }
 
-const Reindented& reindent(std::string_view css, Indentation indentation, ReindentCache& cache, std::size_t maxSize) {
+namespace {
+
+const Reindented& reindentKept(std::string_view css, Indentation indentation, ReindentCache& cache,
+                               std::size_t maxSize, std::string* owned) {
     const bool sameIndentation =
         cache.valid && cache.indentation.tabs == indentation.tabs && cache.indentation.width == indentation.width;
-    if (sameIndentation && reindentChange(css, cache, maxSize))
+    if (sameIndentation && reindentChange(css, cache, maxSize, owned))
         return cache.result;
     cache.valid = false;
     cache.checkpoints.clear();
@@ -565,9 +594,19 @@ const Reindented& reindent(std::string_view css, Indentation indentation, Reinde
     if (cache.result.error.empty()) {
         cache.valid = true;
         cache.indentation = indentation;
-        cache.raw.assign(css);
+        keepRaw(css, cache, owned);
     }
     return cache.result;
+}
+
+}  // namespace
+
+const Reindented& reindent(std::string_view css, Indentation indentation, ReindentCache& cache, std::size_t maxSize) {
+    return reindentKept(css, indentation, cache, maxSize, nullptr);
+}
+
+const Reindented& reindent(std::string&& css, Indentation indentation, ReindentCache& cache, std::size_t maxSize) {
+    return reindentKept(css, indentation, cache, maxSize, &css);
 }
 
 std::int64_t shiftedColumn(std::int64_t column, LineShift shift) {

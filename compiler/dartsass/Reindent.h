@@ -54,7 +54,7 @@ inline constexpr std::size_t DefaultMaxReindentedSize = std::size_t(256) << 20;
 // maxSize bytes.
 Reindented reindent(std::string_view css, Indentation indentation, std::size_t maxSize = DefaultMaxReindentedSize);
 
-// A line start between statements that the scan passed: where the line starts in the raw and in
+// A line start between statements that the scan passed (one at least every 2 KB or so): where the line starts in the raw and in
 // the re-indented CSS, and the nesting depth there. From such a place on, the scan depends on
 // nothing but the depth and the text that follows.
 struct ReindentCheckpoint {
@@ -83,6 +83,10 @@ struct ReindentCache {
 // checkpoint before it to the first checkpoint after it where the depth is the one the previous
 // scan had there; the rest of the previous result is copied.
 const Reindented& reindent(std::string_view css, Indentation indentation, ReindentCache& cache,
+                           std::size_t maxSize = DefaultMaxReindentedSize);
+// The same, taking css over as the cache's copy of it instead of copying it; css is left
+// holding unspecified bytes.
+const Reindented& reindent(std::string&& css, Indentation indentation, ReindentCache& cache,
                            std::size_t maxSize = DefaultMaxReindentedSize);
 
 // The column a generated column of a line moves to when the line's indentation changed as
