@@ -143,22 +143,34 @@ void CodeEditor::replaceChangedText(const QString& text) {
     QTextDocument& document = *this->document();
     // The edit below updates currentText(): nothing reads `current` after it.
     const QString& current = currentText();
-    const QString wanted = normalizedLineBreaks(text);
     const qsizetype currentSize = current.size();
-    const qsizetype wantedSize = wanted.size();
-    const qsizetype shorter = qMin(currentSize, wantedSize);
     const char16_t* const was = reinterpret_cast<const char16_t*>(current.constData());
-    const char16_t* const now = reinterpret_cast<const char16_t*>(wanted.constData());
-
-    qsizetype prefix = commonPrefix(was, now, shorter);
-    if (prefix == currentSize && prefix == wantedSize)
-        return;
-    // Never keep half of a surrogate pair.
-    if (prefix > 0 && QChar::isHighSurrogate(was[prefix - 1]))
-        --prefix;
-    qsizetype suffix = commonSuffix(was + currentSize, now + wantedSize, shorter - prefix);
-    if (suffix > 0 && QChar::isLowSurrogate(was[currentSize - suffix]))
-        --suffix;
+    QString wanted = text;
+    qsizetype wantedSize = 0;
+    const char16_t* now = nullptr;
+    qsizetype prefix = 0;
+    qsizetype suffix = 0;
+    // The current text holds no line break that normalizedLineBreaks() folds,
+    // so where the given text equals it, it holds none either: only the
+    // changed part between is searched for one, instead of all of a CSS of
+    // megabytes. If it holds one, the comparison is made again, normalized.
+    for (bool normalized = false;; normalized = true) {
+        wantedSize = wanted.size();
+        now = reinterpret_cast<const char16_t*>(wanted.constData());
+        const qsizetype shorter = qMin(currentSize, wantedSize);
+        prefix = commonPrefix(was, now, shorter);
+        if (prefix == currentSize && prefix == wantedSize)
+            return;
+        // Never keep half of a surrogate pair.
+        if (prefix > 0 && QChar::isHighSurrogate(was[prefix - 1]))
+            --prefix;
+        suffix = commonSuffix(was + currentSize, now + wantedSize, shorter - prefix);
+        if (suffix > 0 && QChar::isLowSurrogate(was[currentSize - suffix]))
+            --suffix;
+        if (normalized || !holdsBreakToNormalize(QStringView(now + prefix, wantedSize - suffix - prefix)))
+            break;
+        wanted = normalizedLineBreaks(text);
+    }
     const qsizetype oldEnd = currentSize - suffix;
     const qsizetype newEnd = wantedSize - suffix;
 

@@ -48,6 +48,11 @@ QString documentText(const QTextDocument& document, int from, int length) {
     return foldedLineBreaks(range.selectedText());
 }
 
+bool holdsBreakToNormalize(QStringView text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c == u'\r' || isLineBreakAtOrAbove2028(c.unicode()); });
+}
+
 QString normalizedLineBreaks(const QString& text) {
     const char16_t* const data = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();

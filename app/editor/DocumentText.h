@@ -22,4 +22,7 @@ QString documentText(const QTextDocument& document, int from, int length);
 // '\r' and every document line break become '\n'; nothing else changes.
 QString normalizedLineBreaks(const QString& text);
 
+// Whether normalizedLineBreaks() would change anything in `text`.
+bool holdsBreakToNormalize(QStringView text);
+
 }  // namespace pelorin

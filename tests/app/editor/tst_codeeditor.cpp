@@ -719,6 +719,16 @@ private slots:
         check("replaced in the middle");
         editor.replaceChangedText("one\r\nthere\n");
         check("replaced, as long as before");
+        // Line breaks to fold where nothing else changed, beside a change, and across the end of one.
+        editor.replaceChangedText("one\r\nthere\r\n");
+        check("the same text with CRLF");
+        QCOMPARE(editor.currentText(), QString("one\nthere\n"));
+        editor.replaceChangedText(QString("one\r\nthe") + QChar(QChar::ParagraphSeparator) + "re\r\n");
+        check("a paragraph separator beside CRLF");
+        QCOMPARE(editor.currentText(), QString("one\nthe\nre\n"));
+        editor.replaceChangedText("one\nthe\r\nre\n");
+        check("CRLF where the line break was");
+        QCOMPARE(document.blockCount(), 4);
         editor.setPlainText(QString());
         check("emptied");
         editor.setPlainText("again\n");
