@@ -143,6 +143,8 @@ std::int32_t warning_column(std::int32_t index) {
 }
 
 void free_memory() {
+    if (current && current->lender)
+        current->lender->giveBack(*current);
     delete current;
     current = nullptr;
 }

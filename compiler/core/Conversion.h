@@ -13,6 +13,8 @@
 
 namespace VantorCompiler {
 
+class Engine;
+
 struct ConversionRequest {
     std::int32_t outputStyle = 0;  // a style code the engine has: checked before
     bool sourceMapEmbed = false;
@@ -33,6 +35,9 @@ struct Conversion {
     std::uint32_t errorFileLine = 0;
     std::uint32_t errorFileColumn = 0;
     std::vector<Warning> warnings;
+    // Set when css is a buffer the engine lent: the library gives it back with
+    // Engine::giveBack() before the conversion is released.
+    Engine* lender = nullptr;
 };
 
 }  // namespace VantorCompiler

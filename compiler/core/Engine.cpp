@@ -4,4 +4,6 @@ namespace VantorCompiler {
 
 Engine::~Engine() = default;
 
+void Engine::giveBack(Conversion&) {}
+
 }  // namespace VantorCompiler

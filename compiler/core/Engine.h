@@ -21,6 +21,9 @@ public:
     virtual const char* refusesStyle(std::int32_t style) const = 0;
     // Converts request.input, which it may take over; fills conversion.
     virtual void convert(ConversionRequest& request, Conversion& conversion) = 0;
+    // Takes back what convert() lent the conversion (conversion.lender is
+    // this engine), just before the conversion is released.
+    virtual void giveBack(Conversion& conversion);
 };
 
 }  // namespace VantorCompiler

@@ -167,7 +167,22 @@ const char* DartSassEngine::refusesStyle(std::int32_t style) const {
     return "Dart Sass writes Expanded and Compressed CSS only (output styles 2 and 3), not Nested (0) or Compact (1).";
 }
 
+void DartSassEngine::giveBack(Conversion& conversion) {
+    if (!lent_ || !conversion.css)
+        return;
+    conversion.css->resize(lentSize_);
+    reindentCache_.result.css = std::move(*conversion.css);
+    conversion.css.reset();
+    lent_ = false;
+}
+
 void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion) {
+    // A conversion that was never released keeps what it was lent: the cache
+    // starts afresh.
+    if (lent_) {
+        reindentCache_.valid = false;
+        lent_ = false;
+    }
     RuntimeFiles files;
     std::string problem;
     if (!locate(files, problem)) {
@@ -292,16 +307,15 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
         }
         mapComment = "\n/*# sourceMappingURL=data:application/json;base64," + base64(map) + " */";
     }
-    // One buffer of the final size: the CSS, its line end and the map.
-    const std::string& body = reindented ? reindented->css : success->css;
-    std::string css;
+    // One buffer: the CSS, its line end and the map. The re-indented CSS is
+    // the cache's, lent until the conversion is released.
+    std::string css = std::move(reindented ? reindentCache_.result.css : success->css);
     if (reindented) {
-        css.reserve(body.size() + 1 + mapComment.size());
-        css.assign(body);
-    } else {
-        css = std::move(success->css);
-        css.reserve(css.size() + 1 + mapComment.size());
+        lent_ = true;
+        lentSize_ = css.size();
+        conversion.lender = this;
     }
+    css.reserve(css.size() + 1 + mapComment.size());
     if (!css.empty())
         css += '\n';
     css += mapComment;

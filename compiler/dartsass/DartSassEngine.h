@@ -21,6 +21,7 @@ public:
     const char* unavailable() override;
     const char* refusesStyle(std::int32_t style) const override;
     void convert(ConversionRequest& request, Conversion& conversion) override;
+    void giveBack(Conversion& conversion) override;
 
 private:
     // The runtime's files, or false with problem saying why they cannot run.
@@ -32,7 +33,12 @@ private:
     OutcomeTexts texts_{"Dart Sass"};
     std::set<std::string> keptTexts_;  // what kept() handed out
     // The last re-indented CSS, which the next conversion's mostly equals.
+    // Its CSS is lent to the conversion as the conversion's own (no copy of
+    // megabytes per keystroke), its first lentSize_ bytes, and comes back
+    // when the conversion is released; while lent_, the cache holds none.
     dartsass::ReindentCache reindentCache_;
+    bool lent_ = false;
+    std::size_t lentSize_ = 0;
 };
 
 }  // namespace VantorCompiler

@@ -462,6 +462,22 @@ std::size_t commonSuffix(std::string_view a, std::string_view b, std::size_t lim
     return n;
 }
 
+// Moves the items of buffer from index `from` on to start at index `to`, ending the buffer
+// after them; those before `from` stay. Growing keeps room for a few more edits.
+template <typename Buffer>
+void moveTail(Buffer& buffer, std::size_t from, std::size_t to) {
+    const std::size_t count = buffer.size() - from;
+    const std::size_t size = to + count;
+    if (size > buffer.size()) {
+        if (buffer.capacity() < size)
+            buffer.reserve(size + size / 64);
+        buffer.resize(size);
+    }
+    if (count > 0 && from != to)
+        std::memmove(buffer.data() + to, buffer.data() + from, count * sizeof buffer[0]);
+    buffer.resize(size);
+}
+
 // Keeps css as the cache's raw text: taken over from owned (whose bytes css views) when given.
 void keepRaw(std::string_view css, ReindentCache& cache, std::string* owned) {
     if (owned)
@@ -528,32 +544,13 @@ bool reindentChange(std::string_view css, ReindentCache& cache, std::size_t maxS
     if (css.size() > maxSize - size)
         return false;
 
-    const std::vector<LineShift>& oldLines = cache.result.lines;
+    // In place: the part after the change moves to its new place, then the middle is written
+    // over what lies before it. The part before the change stays where it is.
+    std::string& out = cache.result.css;
+    std::vector<LineShift>& lines = cache.result.lines;
     const std::size_t middleEnd = from.line + s.plans.size();
-    std::string& out = cache.spareCss;
-    std::vector<LineShift>& lines = cache.spareLines;
-    // Every byte is written below: a buffer that must grow keeps none of its old bytes, and
-    // grows with room for the next few edits.
-    if (out.capacity() < size) {
-        out.clear();
-        out.reserve(size + size / 64);
-    }
-    out.resize(size);
-    const std::size_t lineCount = middleEnd + (to ? oldLines.size() - to->line : 0);
-    if (lines.capacity() < lineCount) {
-        lines.clear();
-        lines.reserve(lineCount + lineCount / 64);
-    }
-    lines.resize(lineCount);
-    std::memcpy(out.data(), oldCss.data(), from.outOffset);
-    std::copy(oldLines.begin(), oldLines.begin() + std::ptrdiff_t(from.line), lines.begin());
-    emit(s, end, cache.indentation, out.data() + from.outOffset, out.data(), lines.data() + from.line, &checkpoints,
-         fromIndex);
+    const std::size_t tailAt = from.outOffset + middle;
     if (to) {
-        const std::size_t tailAt = from.outOffset + middle;
-        std::memcpy(out.data() + tailAt, oldCss.data() + to->outOffset, tail);
-        std::copy(oldLines.begin() + std::ptrdiff_t(to->line), oldLines.end(),
-                  lines.begin() + std::ptrdiff_t(middleEnd));
         checkpoints.reserve(checkpoints.size() + (previous.size() - s.stopAt));
         for (std::size_t k = s.stopAt; k < previous.size(); ++k) {
             const ReindentCheckpoint& c = previous[k];
@@ -561,8 +558,10 @@ bool reindentChange(std::string_view css, ReindentCache& cache, std::size_t maxS
                                    c.depth, c.outOffset - to->outOffset + tailAt});
         }
     }
-    cache.result.css.swap(out);
-    cache.result.lines.swap(lines);
+    moveTail(out, to ? to->outOffset : out.size(), tailAt);
+    moveTail(lines, to ? to->line : lines.size(), middleEnd);
+    emit(s, end, cache.indentation, out.data() + from.outOffset, out.data(), lines.data() + from.line, &checkpoints,
+         fromIndex);
     cache.checkpoints.swap(checkpoints);
     cache.result.error.clear();
     keepRaw(css, cache, owned);

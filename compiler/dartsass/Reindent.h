@@ -64,16 +64,14 @@ struct ReindentCheckpoint {
     std::size_t outOffset = 0;
 };
 
-// What the reindent() below keeps of its last call, and the buffers it builds the next result
-// in. One previous CSS is kept, with its result.
+// What the reindent() below keeps of its last call: one previous CSS, with its result, which
+// the next call edits in place.
 struct ReindentCache {
     bool valid = false;
     Indentation indentation;
     std::string raw;
     Reindented result;
     std::vector<ReindentCheckpoint> checkpoints;
-    std::string spareCss;
-    std::vector<LineShift> spareLines;
     std::vector<ReindentCheckpoint> spareCheckpoints;
 };
 
@@ -81,7 +79,7 @@ struct ReindentCache {
 // cache.result until the next call. When css differs from the previous call's only in a middle
 // part and the indentation is the same, only that part is scanned again: from the last
 // checkpoint before it to the first checkpoint after it where the depth is the one the previous
-// scan had there; the rest of the previous result is copied.
+// scan had there; the rest of the previous result is kept.
 const Reindented& reindent(std::string_view css, Indentation indentation, ReindentCache& cache,
                            std::size_t maxSize = DefaultMaxReindentedSize);
 // The same, taking css over as the cache's copy of it instead of copying it; css is left

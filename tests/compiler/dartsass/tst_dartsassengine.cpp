@@ -268,6 +268,41 @@ private slots:
         QVERIFY(r.error.isNull());
     }
 
+    // Edits one after another, as typing makes them: each CSS re-indented from
+    // the last one's must be what the whole text gives, whatever came before
+    // (another width, the CSS as written, an error).
+    void editsInARow() {
+        if (!HaveRuntime)
+            QSKIP("built without Dart Sass");
+        const auto scss = [](int value) {
+            QByteArray text;
+            for (int i = 0; i < 300; ++i)
+                text += ".r" + QByteArray::number(i) + " { .n { w: " + QByteArray::number(i == 150 ? value : i) +
+                        "px; } }\n";
+            return text;
+        };
+        const auto css = [](int value, int width) {
+            QList<QByteArray> rules;
+            for (int i = 0; i < 300; ++i)
+                rules << ".r" + QByteArray::number(i) + " .n {\n" + QByteArray(width, ' ') + "w: " +
+                             QByteArray::number(i == 150 ? value : i) + "px;\n}";
+            return rules.join("\n\n") + "\n";
+        };
+        const struct {
+            int value;
+            int width;
+        } steps[] = {{5, 4}, {57, 4}, {5, 4}, {1234, 4}, {1234, 2}, {7, 4}, {-1, 4}, {8, 4}, {8, 3}, {9, 3}};
+        for (const auto& step : steps) {
+            const QByteArray place = QByteArray::number(step.value) + " at width " + QByteArray::number(step.width);
+            if (step.value < 0) {
+                QCOMPARE(convert(scss(7) + ".oops {", 2, step.width).kind, int(VantorCompiler::SassError));
+                continue;
+            }
+            const Result r = convert(scss(step.value), 2, step.width);
+            QVERIFY2(r.css == css(step.value, step.width), place.constData());
+        }
+    }
+
     // Both processes live at once, and switching back and forth starts nothing
     // new; each conversion's error is its own, whichever engine came before.
     void switchingEngines() {
