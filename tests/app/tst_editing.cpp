@@ -1,4 +1,5 @@
 #include "CodeEditor.h"
+#include "LongLine.h"
 #include "Options.h"
 #include "PelorinForm.h"
 #include "SyntaxColors.h"
@@ -331,6 +332,10 @@ private slots:
         // One Sass name, as the highlighter reads it too: no url(), so // starts a comment.
         QTest::newRow("name ending in url") << "a { b: \u00b7url(|//x) }\n}" << L{} << L{11};
         QTest::newRow("no bracket") << "a|b" << L{} << L{};
+        QTest::newRow("closing before the caret wins") << "f(a)|(b)" << L{1, 3} << L{};
+        QTest::newRow("between two closing") << "f((1)|)" << L{2, 4} << L{};
+        const QString data(2 * pelorin::LongLineLength, u'Q');
+        QTest::newRow("across a long line") << "a{b:url(data:" + data + ")}|" << L{1, int(data.size()) + 14} << L{};
     }
     void bracketMatching() {
         QFETCH(QString, source);
