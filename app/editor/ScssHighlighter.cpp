@@ -342,12 +342,22 @@ int ScssHighlighter::colourLine(QStringView line, int state) {
 
 int ScssHighlighter::plainLineState(QStringView line, int state) const {
     bool inComment = state & InComment;
-    for (int i = 0; i + 1 < size(line); ++i) {
+    const int n = size(line);
+    int i = 0;
+    while (i + 1 < n) {
+        // Every change starts at a '*' inside a comment and at a '/' outside
+        // one: searched for, not read unit by unit, over megabytes.
+        const qsizetype next = line.indexOf(inComment ? u'*' : u'/', i);
+        if (next < 0 || next + 1 >= n)
+            break;
+        i = int(next);
         if (inComment ? at(line, i, '*', '/') : at(line, i, '/', '*')) {
             inComment = !inComment;
-            ++i;
+            i += 2;
         } else if (!inComment && isScss() && at(line, i, '/', '/')) {
             break;
+        } else {
+            ++i;
         }
     }
     return inComment ? InComment : 0;
