@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <array>
 #include <vector>
 
 namespace pelorin {
@@ -24,13 +25,33 @@ QChar partnerOf(QChar c) {
     }
 }
 
+// The characters the scan below acts on: brackets, quotes and '/' (comments).
+constexpr std::array<bool, 128> significantTable() {
+    std::array<bool, 128> table{};
+    for (const char c : {'(', ')', '[', ']', '{', '}', '"', '\'', '/'})
+        table[std::size_t(c)] = true;
+    return table;
+}
+constexpr std::array<bool, 128> Significant = significantTable();
+
+bool startsSomething(char16_t u) {
+    return u < Significant.size() && Significant[u];
+}
+
 // Walks the text once from its start and reports every bracket that lies
 // outside strings and comments, in order.
 template <typename Visit>
 void scanBrackets(const QString& text, bool lineComments, Visit visit) {
     const qsizetype n = text.size();
     bool inUrl = false;  // inside an unquoted url( ... ), where // is no comment
+    const auto* const units = reinterpret_cast<const char16_t*>(text.constData());
     for (qsizetype i = 0; i < n; ++i) {
+        // Most of a stylesheet is none of these: skipped in a tight loop, so
+        // that a line of megabytes (a data: URL) is read in milliseconds.
+        while (i < n && !startsSomething(units[i]))
+            ++i;
+        if (i == n)
+            return;
         const QChar c = text.at(i);
         if (c == u'/' && i + 1 < n && text.at(i + 1) == u'*') {
             const qsizetype end = text.indexOf(QLatin1String("*/"), i + 2);
@@ -74,40 +95,36 @@ BracketMatcher::Match BracketMatcher::at(const QString& text, int caret) const {
     // Candidates: the character before the caret first, then the one after it.
     const int candidates[2] = {caret - 1, caret};
     bool targetIsCandidate[2] = {false, false};
-    int target = -1;
+    // A closing candidate's partner: the innermost opening bracket still open
+    // before it, found on the same pass.
+    int closedPartner[2] = {-1, -1};
+    std::vector<std::pair<int, QChar>> open;
 
     // First find which candidate is a bracket outside strings and comments.
-    scanBrackets(text, lineComments_, [&](int position, QChar) {
-        if (position == candidates[0])
-            targetIsCandidate[0] = true;
-        if (position == candidates[1])
-            targetIsCandidate[1] = true;
-        return position <= caret;
+    scanBrackets(text, lineComments_, [&](int position, QChar c) {
+        if (position > caret)
+            return false;
+        for (int k = 0; k < 2; ++k) {
+            if (position != candidates[k])
+                continue;
+            targetIsCandidate[k] = true;
+            if (isClosing(c) && !open.empty() && open.back().second == partnerOf(c))
+                closedPartner[k] = open.back().first;
+        }
+        if (isOpening(c))
+            open.emplace_back(position, c);
+        else if (!open.empty() && open.back().second == partnerOf(c))
+            open.pop_back();
+        return true;
     });
-    if (targetIsCandidate[0])
-        target = candidates[0];
-    else if (targetIsCandidate[1])
-        target = candidates[1];
-    if (target < 0)
+    const int chosen = targetIsCandidate[0] ? 0 : targetIsCandidate[1] ? 1 : -1;
+    if (chosen < 0)
         return match;
+    const int target = candidates[chosen];
     const QChar targetChar = text.at(target);
     match.bracket = target;
-
     if (isClosing(targetChar)) {
-        // Its partner is the innermost opening bracket still open before it.
-        std::vector<std::pair<int, QChar>> open;
-        scanBrackets(text, lineComments_, [&](int position, QChar c) {
-            if (position == target) {
-                if (!open.empty() && open.back().second == partnerOf(c))
-                    match.partner = open.back().first;
-                return false;
-            }
-            if (isOpening(c))
-                open.emplace_back(position, c);
-            else if (!open.empty() && open.back().second == partnerOf(c))
-                open.pop_back();
-            return true;
-        });
+        match.partner = closedPartner[chosen];
         return match;
     }
 

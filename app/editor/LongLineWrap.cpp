@@ -42,6 +42,10 @@ void LongLineWrap::setActive(bool on) {
     QTextOption option = document->defaultTextOption();
     const QTextOption::WrapMode wanted = on ? QTextOption::WrapAnywhere : editor_->wordWrapMode();
     active_ = on;
+    if (on && !memory_)
+        memory_.emplace();
+    else if (!on)
+        memory_.reset();
     if (editor_->wordWrapMode() != QTextOption::WrapAtWordBoundaryOrAnywhere ||
         editor_->lineWrapMode() == QPlainTextEdit::NoWrap || option.wrapMode() == wanted)
         return;

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "LongLineMemory.h"
+
 #include <QObject>
+
+#include <optional>
 
 class QPlainTextEdit;
 
@@ -14,7 +18,8 @@ namespace pelorin {
 // a long line (isLongLine) its default text option wraps
 // anywhere, which is linear; otherwise the editor's own wrap mode holds, so
 // ordinary text keeps its word wrapping. Only the editor's default mode is
-// adapted; any other mode a caller sets is left alone.
+// adapted; any other mode a caller sets is left alone. While the document
+// holds a long line, memory freed is kept for its next layout (LongLineMemory).
 class LongLineWrap : public QObject {
     Q_OBJECT
 
@@ -28,6 +33,7 @@ private:
 
     QPlainTextEdit* editor_;
     bool active_ = false;
+    std::optional<LongLineMemory> memory_;  // while active
 };
 
 }  // namespace pelorin

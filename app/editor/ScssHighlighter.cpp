@@ -3,6 +3,11 @@
 #include "LongLine.h"
 #include "SassName.h"
 
+#include <QScopedValueRollback>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTimer>
+
 #include <algorithm>
 
 namespace pelorin {
@@ -88,9 +93,145 @@ int stringEnd(QStringView line, int i, bool interpolations, Inner&& inner) {
 }  // namespace
 
 ScssHighlighter::ScssHighlighter(QTextDocument* document, Syntax syntax, const SyntaxColors& colors)
-    : QSyntaxHighlighter(document), highlightSyntax_(syntax) {
+    : QObject(document), document_(document), highlightSyntax_(syntax) {
     for (std::size_t token = 0; token < TokenCount; ++token)
         formats_[token].setForeground(colors.tokens[token].color);
+    if (!document)
+        return;
+    connect(document, &QTextDocument::contentsChange, this, &ScssHighlighter::contentsChanged);
+    if (!document->isEmpty()) {
+        rehighlightPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            if (rehighlightPending_)
+                rehighlight();
+        });
+    }
+}
+
+ScssHighlighter::~ScssHighlighter() {
+    if (!document_)
+        return;
+    disconnect(document_, nullptr, this, nullptr);
+    QTextCursor cursor(document_.data());
+    cursor.beginEditBlock();
+    for (QTextBlock block = document_->begin(); block.isValid(); block = block.next())
+        block.layout()->clearFormats();
+    cursor.endEditBlock();
+}
+
+void ScssHighlighter::rehighlight() {
+    if (!document_)
+        return;
+    QTextCursor cursor(document_.data());
+    rehighlight(cursor, QTextCursor::End);
+    rehighlightPending_ = false;
+}
+
+void ScssHighlighter::rehighlightBlock(const QTextBlock& block) {
+    if (!document_ || !block.isValid() || block.document() != document_)
+        return;
+    const bool pending = rehighlightPending_;
+    QTextCursor cursor(block);
+    rehighlight(cursor, QTextCursor::EndOfBlock);
+    rehighlightPending_ = pending;
+}
+
+void ScssHighlighter::rehighlight(QTextCursor& cursor, QTextCursor::MoveOperation operation) {
+    // The formats set below are reported as changes of the text again; they
+    // are not coloured a second time.
+    const QScopedValueRollback<bool> reformatting(inReformatBlocks_, true);
+    cursor.beginEditBlock();
+    const int from = cursor.position();
+    cursor.movePosition(operation);
+    reformatBlocks(from, 0, cursor.position() - from);
+    cursor.endEditBlock();
+}
+
+void ScssHighlighter::contentsChanged(int from, int charsRemoved, int charsAdded) {
+    // Until the queued first pass, that pass will colour the edit too.
+    if (!inReformatBlocks_ && !rehighlightPending_)
+        reformatBlocks(from, charsRemoved, charsAdded);
+}
+
+void ScssHighlighter::reformatBlocks(int from, int charsRemoved, int charsAdded) {
+    QTextBlock block = document_->findBlock(from);
+    if (!block.isValid())
+        return;
+    const QTextBlock last = document_->findBlock(from + charsAdded + (charsRemoved > 0 ? 1 : 0));
+    const int end = last.isValid() ? last.position() + last.length() : document_->characterCount();
+    bool stateChanged = false;
+    while (block.isValid() && (block.position() < end || stateChanged)) {
+        const int before = block.userState();
+        reformatBlock(block);
+        stateChanged = block.userState() != before;
+        block = block.next();
+    }
+}
+
+void ScssHighlighter::reformatBlock(const QTextBlock& block) {
+    currentBlock_ = block;
+    const QString text = block.text();
+    tokens_.assign(std::size_t(std::min<qsizetype>(text.size(), LongLineLength)), NoToken);
+    highlightBlock(text);
+    applyFormats();
+    currentBlock_ = QTextBlock();
+}
+
+void ScssHighlighter::applyFormats() {
+    QTextLayout* layout = currentBlock_.layout();
+    QList<QTextLayout::FormatRange> ranges = layout->formats();
+    const int preeditStart = layout->preeditAreaPosition();
+    const int preeditLength = int(layout->preeditAreaText().size());
+    bool changed = false;
+    if (preeditLength != 0) {
+        // The input method's own formats, on its pre-edit text, stay.
+        changed = ranges.removeIf([=](const QTextLayout::FormatRange& range) {
+            return range.start < preeditStart || range.start + range.length > preeditStart + preeditLength;
+        }) > 0;
+    } else if (!ranges.isEmpty()) {
+        ranges.clear();
+        changed = true;
+    }
+    const int n = int(tokens_.size());
+    int i = 0;
+    while (i < n) {
+        while (i < n && tokens_[i] == NoToken)
+            ++i;
+        if (i == n)
+            break;
+        QTextLayout::FormatRange range;
+        range.start = i;
+        range.format = formats_[tokens_[i]];
+        // Neighbours drawn alike make one range, as QSyntaxHighlighter makes them.
+        while (i < n && tokens_[i] != NoToken &&
+               (tokens_[i] == tokens_[range.start] || formats_[tokens_[i]] == range.format))
+            ++i;
+        range.length = i - range.start;
+        if (preeditLength != 0) {
+            if (range.start >= preeditStart)
+                range.start += preeditLength;
+            else if (range.start + range.length >= preeditStart)
+                range.length += preeditLength;
+        }
+        ranges.append(range);
+        changed = true;
+    }
+    if (changed) {
+        layout->setFormats(ranges);
+        document_->markContentsDirty(currentBlock_.position(), currentBlock_.length());
+    }
+}
+
+int ScssHighlighter::previousBlockState() const {
+    const QTextBlock previous = currentBlock_.previous();
+    return previous.isValid() ? previous.userState() : -1;
+}
+
+void ScssHighlighter::colour(int from, int to, Token token) {
+    const int n = int(tokens_.size());
+    if (from < 0 || from >= n || to <= from)
+        return;
+    std::fill(tokens_.begin() + from, tokens_.begin() + std::min(to, n), quint8(token));
 }
 
 void ScssHighlighter::setSyntax(Syntax value) {
@@ -201,12 +342,22 @@ int ScssHighlighter::colourLine(QStringView line, int state) {
 
 int ScssHighlighter::plainLineState(QStringView line, int state) const {
     bool inComment = state & InComment;
-    for (int i = 0; i + 1 < size(line); ++i) {
+    const int n = size(line);
+    int i = 0;
+    while (i + 1 < n) {
+        // Every change starts at a '*' inside a comment and at a '/' outside
+        // one: searched for, not read unit by unit, over megabytes.
+        const qsizetype next = line.indexOf(inComment ? u'*' : u'/', i);
+        if (next < 0 || next + 1 >= n)
+            break;
+        i = int(next);
         if (inComment ? at(line, i, '*', '/') : at(line, i, '/', '*')) {
             inComment = !inComment;
-            ++i;
+            i += 2;
         } else if (!inComment && isScss() && at(line, i, '/', '/')) {
             break;
+        } else {
+            ++i;
         }
     }
     return inComment ? InComment : 0;

@@ -3,11 +3,15 @@
 #include "Syntax.h"
 #include "SyntaxColors.h"
 
+#include <QObject>
+#include <QPointer>
 #include <QStringView>
-#include <QSyntaxHighlighter>
+#include <QTextBlock>
 #include <QTextCharFormat>
+#include <QTextCursor>
 
 #include <array>
+#include <vector>
 
 namespace pelorin {
 
@@ -24,25 +28,50 @@ namespace pelorin {
 // continues (as in a multi-line map), so an edit re-highlights following
 // lines only while those change.
 //
-// Attach it before the text arrives: QSyntaxHighlighter colours a document
-// that already has text in a queued pass, as an edit block of its own that
-// emits contentsChanged (and so the editor's textChanged) once; text set
-// after attaching is coloured inside that edit, with no extra signal.
-class ScssHighlighter : public QSyntaxHighlighter {
+// It works as QSyntaxHighlighter does, with the same passes, edit blocks and
+// signals, but notes one byte per character of a line instead of a
+// QTextCharFormat, and none beyond the coloured start of a long line
+// (isLongLine): QSyntaxHighlighter fills and compares a format for every
+// character of each line it colours, which for a pasted line of megabytes
+// took a tenth of a second per editor.
+//
+// Attach it before the text arrives: a document that already has text is
+// coloured in a queued pass, as an edit block of its own that emits
+// contentsChanged (and so the editor's textChanged) once; text set after
+// attaching is coloured inside that edit, with no extra signal. Detaching
+// (deleting it) takes its colours off in one edit block.
+class ScssHighlighter : public QObject {
     Q_OBJECT
 
 public:
     explicit ScssHighlighter(QTextDocument* document, Syntax syntax = Syntax::Scss,
                              const SyntaxColors& colors = SyntaxColors());
+    ~ScssHighlighter() override;
 
+    QTextDocument* document() const { return document_; }
     Syntax syntax() const { return highlightSyntax_; }
     // Reads the text as another syntax from now on, and colours it again.
     void setSyntax(Syntax value);
 
-protected:
-    void highlightBlock(const QString& text) override;
+    // Colours the whole text again, or one line (and those after it whose
+    // start state it changes), each in an edit block of its own.
+    void rehighlight();
+    void rehighlightBlock(const QTextBlock& block);
 
 private:
+    // The passes QSyntaxHighlighter makes: an edit's lines, then on while a
+    // line's end state changed.
+    void contentsChanged(int from, int charsRemoved, int charsAdded);
+    void rehighlight(QTextCursor& cursor, QTextCursor::MoveOperation operation);
+    void reformatBlocks(int from, int charsRemoved, int charsAdded);
+    void reformatBlock(const QTextBlock& block);
+    // The block's formats from tokens_, kept clear of an input method's
+    // pre-edit text.
+    void applyFormats();
+    void highlightBlock(const QString& text);
+    int previousBlockState() const;
+    void setCurrentBlockState(int state) { currentBlock_.setUserState(state); }
+
     enum StateBits {
         InComment = 1,  // the line ends inside /* ... */
         InValue = 2,    // the line ends inside a value or at-rule prelude
@@ -75,12 +104,22 @@ private:
     // interpolation inside it distinct.
     void name(QStringView line, int from, int to, Token token);
 
-    void colour(int from, int to, Token token) { setFormat(from, to - from, formats_[std::size_t(token)]); }
+    // Notes [from, to) of the current line as `token`; outside what tokens_
+    // holds it does nothing.
+    void colour(int from, int to, Token token);
     bool isScss() const { return highlightSyntax_ == Syntax::Scss; }
 
+    QPointer<QTextDocument> document_;
     Syntax highlightSyntax_;
     // Indexed by Token.
     std::array<QTextCharFormat, TokenCount> formats_;
+    // While a line is coloured: the line, and the Token of each of its
+    // characters (NoToken for plain), up to LongLineLength of them.
+    static constexpr quint8 NoToken = 0xff;
+    QTextBlock currentBlock_;
+    std::vector<quint8> tokens_;
+    bool rehighlightPending_ = false;  // the queued first pass is yet to come
+    bool inReformatBlocks_ = false;    // a pass of its own is under way
 };
 
 }  // namespace pelorin

@@ -1,4 +1,5 @@
 #include "CodeEditor.h"
+#include "LongLine.h"
 #include "Options.h"
 #include "PelorinForm.h"
 #include "SyntaxColors.h"
@@ -172,6 +173,66 @@ private slots:
         checkOneEdit([this] { QTest::keyClick(sass, Qt::Key_V, Qt::ControlModifier); }, "    .a {\nb: c;\n  }\n}");
     }
 
+    // Ctrl+V puts the clipboard's text in as one edit, line breaks as the
+    // document's own, with the caret after it; a long line is not cut.
+    void pasteGoesInExactly_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("expected");
+        const QString longLine = "a{b:url(data:" + QString(2 * pelorin::LongLineLength, u'Q') + ")}";
+        // clang-format off
+        QTest::newRow("over a selection") << "a [b] c" << "x\ny" << "a x\ny| c";
+        QTest::newRow("Windows and old Mac line breaks") << "|" << "a\r\nb\rc" << "a\nb\nc|";
+        QTest::newRow("tabs and trailing blanks") << "|" << "\ta: b; \n" << "\ta: b; \n|";
+        QTest::newRow("long line over everything") << "[a { b: c; }]" << longLine << longLine + "|";
+        // clang-format on
+    }
+    void pasteGoesInExactly() {
+        QFETCH(QString, source);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, expected);
+        setSource(source);
+        QGuiApplication::clipboard()->setText(clipboard);
+        const Marked after = marked(expected);
+        int caret = -1;
+        checkOneEdit(
+            [&] {
+                QTest::keyClick(sass, Qt::Key_V, Qt::ControlModifier);
+                caret = sass->textCursor().position();
+            },
+            after.text);
+        QCOMPARE(caret, after.position);
+    }
+
+    // A pasted rule of a long line: both editors hold its text exactly, copy
+    // gives it back whole, and the lines after it still get their marks.
+    void longLineTextCopyAndMarks() {
+        QString data;
+        while (data.size() <= 2 * pelorin::LongLineLength)
+            data += "iVBORw0KGgo+/AAA//=";
+        const QString rule = "a{b:url(data:image/png;base64," + data + ")}";
+        setSource("|");
+        QGuiApplication::clipboard()->setText(rule);
+        QTest::keyClick(sass, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(text(sass), rule);
+        QVERIFY(text(css).contains("url(data:image/png;base64," + data + ")"));
+        sass->selectAll();
+        sass->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), rule);
+        css->selectAll();
+        css->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), text(css));
+
+        sass->moveCursor(QTextCursor::End);
+        QTest::keyClick(sass, Qt::Key_Return);
+        QTest::keyClicks(sass, "@warn \"w\";");
+        QCOMPARE(sass->warningLines(), QList<int>{2});
+        QTest::keyClick(sass, Qt::Key_Return);
+        QTest::keyClicks(sass, "b { c: $nope; }");
+        QCOMPARE(sass->errorLine(), 3);
+        QCOMPARE(text(sass), rule + "\n@warn \"w\";\nb { c: $nope; }");
+    }
+
     void toggleLineComment_data() {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("expected");
@@ -331,6 +392,10 @@ private slots:
         // One Sass name, as the highlighter reads it too: no url(), so // starts a comment.
         QTest::newRow("name ending in url") << "a { b: \u00b7url(|//x) }\n}" << L{} << L{11};
         QTest::newRow("no bracket") << "a|b" << L{} << L{};
+        QTest::newRow("closing before the caret wins") << "f(a)|(b)" << L{1, 3} << L{};
+        QTest::newRow("between two closing") << "f((1)|)" << L{2, 4} << L{};
+        const QString data(2 * pelorin::LongLineLength, u'Q');
+        QTest::newRow("across a long line") << "a{b:url(data:" + data + ")}|" << L{1, int(data.size()) + 14} << L{};
     }
     void bracketMatching() {
         QFETCH(QString, source);

@@ -2,6 +2,7 @@
 #include "SyntaxColors.h"
 #include "DocumentText.h"
 #include "LongLine.h"
+#include "ScssHighlighter.h"
 
 #include <QHelpEvent>
 #include <QImage>
@@ -13,7 +14,6 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolTip>
-#include <QSyntaxHighlighter>
 #include <QtTest>
 
 using pelorin::CodeEditor;
@@ -432,7 +432,7 @@ private slots:
         editor.setHighlightedSyntax(pelorin::Syntax::Scss);
         QCOMPARE(editor.syntax(), pelorin::Syntax::Scss);
         QCOMPARE(colourAt(slash), colors[pelorin::Token::Comment]);
-        QCOMPARE(editor.document()->findChildren<QSyntaxHighlighter*>().size(), 1);
+        QCOMPARE(editor.document()->findChildren<pelorin::ScssHighlighter*>().size(), 1);
     }
 
     // Each line with warnings: a bar and a number in the warning colour in the
