@@ -864,8 +864,12 @@ void PelorinForm::showWarningCount(int count) {
     WarningCountLabel->setVisible(count > 0);
     if (count <= 0)
         return;
-    WarningCountLabel->setText(count == 1 ? QString("1 warning") : QString("%1 warnings").arg(count));
-    WarningCountLabel->setAccessibleName(WarningCountLabel->text());
+    const QString text = count == 1 ? QString("1 warning") : QString("%1 warnings").arg(count);
+    // Most keystrokes leave the count as it was: the label is measured again only when it changes.
+    if (WarningCountLabel->text() == text)
+        return;
+    WarningCountLabel->setText(text);
+    WarningCountLabel->setAccessibleName(text);
     WarningCountLabel->adjustSize();
 }
 

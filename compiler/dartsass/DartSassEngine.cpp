@@ -158,7 +158,11 @@ bool DartSassEngine::locate(RuntimeFiles& files, std::string& problem) const {
 const char* DartSassEngine::unavailable() {
     RuntimeFiles files;
     std::string problem;
-    return locate(files, problem) ? nullptr : kept(problem);
+    located_.reset();
+    if (!locate(files, problem))
+        return kept(problem);
+    located_ = std::move(files);
+    return nullptr;
 }
 
 const char* DartSassEngine::refusesStyle(std::int32_t style) const {
@@ -183,9 +187,13 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
         reindentCache_.valid = false;
         lent_ = false;
     }
+    // The library asks unavailable() just before: its findings are this conversion's.
     RuntimeFiles files;
     std::string problem;
-    if (!locate(files, problem)) {
+    if (located_) {
+        files = std::move(*located_);
+        located_.reset();
+    } else if (!locate(files, problem)) {
         conversion.error = problem;
         conversion.errorKind = CannotRun;
         return;

@@ -10,6 +10,7 @@
 #include "core/Engine.h"
 #include "core/OutcomeTexts.h"
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -29,6 +30,8 @@ private:
     // A text that stays valid while the library is loaded.
     const char* kept(std::string text);
 
+    // The files the last unavailable() found, for the convert() that follows it.
+    std::optional<dartsass::RuntimeFiles> located_;
     dartsass::DartSassHost host_;
     OutcomeTexts texts_{"Dart Sass"};
     std::set<std::string> keptTexts_;  // what kept() handed out
