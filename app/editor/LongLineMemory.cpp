@@ -31,7 +31,8 @@ void release() {
         return;
     kept = false;
 #if defined(__GLIBC__)
-    // glibc's defaults.
+    // The values of glibc's defaults. Once set, glibc no longer raises its
+    // mmap threshold by itself: big blocks get their own mapping from 128 KB on.
     mallopt(M_MMAP_MAX, 65536);
     mallopt(M_TRIM_THRESHOLD, 128 * 1024);
     malloc_trim(0);
@@ -58,10 +59,6 @@ LongLineMemory::~LongLineMemory() {
         if (request == releaseRequests)
             release();
     });
-}
-
-bool LongLineMemory::keeping() {
-    return kept;
 }
 
 }  // namespace pelorin

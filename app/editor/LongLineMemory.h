@@ -20,10 +20,6 @@ public:
     ~LongLineMemory();
     LongLineMemory(const LongLineMemory&) = delete;
     LongLineMemory& operator=(const LongLineMemory&) = delete;
-
-    // Whether freed memory is kept now (one lives, or the last went less than
-    // ReleaseDelayMs ago).
-    static bool keeping();
 };
 
 }  // namespace pelorin
