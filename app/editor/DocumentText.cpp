@@ -26,7 +26,8 @@ namespace {
 // nearly every character.
 inline bool isLineBreakAtOrAbove2028(char16_t c) { return c >= QChar::LineSeparator && isDocumentLineBreak(c); }
 
-// What normalizedLineBreaks() turns into '\n'.
+// What normalizedLineBreaks() turns into '\n': each character, then all of them.
+inline bool isBreakToNormalize(char16_t c) { return c == u'\r' || isLineBreakAtOrAbove2028(c); }
 constexpr char16_t FoldedBreaks[] = {u'\r', QChar::ParagraphSeparator, QChar::LineSeparator, 0xfdd0, 0xfdd1};
 
 QString foldedLineBreaks(QString text) {
@@ -49,14 +50,12 @@ QString documentText(const QTextDocument& document, int from, int length) {
 }
 
 bool holdsBreakToNormalize(QStringView text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](QChar c) { return c == u'\r' || isLineBreakAtOrAbove2028(c.unicode()); });
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return isBreakToNormalize(c.unicode()); });
 }
 
 QString normalizedLineBreaks(const QString& text) {
     const char16_t* const data = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
-    const auto isBreak = [](char16_t c) { return c == u'\r' || isLineBreakAtOrAbove2028(c); };
     // The usual case, libsass's output among it: nothing to change, no copy.
     // One search per character is faster than one pass testing each of them.
     const bool anyBreak = std::any_of(std::begin(FoldedBreaks), std::end(FoldedBreaks),
@@ -64,7 +63,7 @@ QString normalizedLineBreaks(const QString& text) {
     if (!anyBreak)
         return text;
     qsizetype i = 0;
-    while (i < n && !isBreak(data[i]))
+    while (i < n && !isBreakToNormalize(data[i]))
         ++i;
 
     QString result;
@@ -72,7 +71,7 @@ QString normalizedLineBreaks(const QString& text) {
     qsizetype run = 0;  // start of the text not yet appended
     for (; i < n; ++i) {
         const char16_t c = data[i];
-        if (!isBreak(c))
+        if (!isBreakToNormalize(c))
             continue;
         result.append(QStringView(data + run, i - run));
         result.append(u'\n');
