@@ -200,7 +200,8 @@ void DartSassEngine::convert(ConversionRequest& request, Conversion& conversion)
     }
     // Dart Sass reads UTF-8 only, and would show what it cannot read as U+FFFD
     // in the CSS as if the text held it.
-    if (const Place bad = firstInvalidUtf8(request.input); bad.line != 0) {
+    // The fast check on every keystroke; the place only for a text that fails it.
+    if (const Place bad = isUtf8(request.input) ? Place{} : firstInvalidUtf8(request.input); bad.line != 0) {
         conversion.error = "The text is not valid UTF-8 here: Dart Sass reads UTF-8 only.";
         conversion.errorKind = SassError;
         conversion.errorLine = bad.line;
