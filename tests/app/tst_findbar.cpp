@@ -1,5 +1,6 @@
 #include "CodeEditor.h"
 #include "FindBar.h"
+#include "OpenForm.h"
 #include "Options.h"
 #include "PelorinForm.h"
 
@@ -47,14 +48,7 @@ class TstFindBar : public QObject {
 
 private slots:
     void init() {
-        options = VantorCompiler::CompilerOptions();
-        form = new PelorinForm;
-        sass = form->findChild<CodeEditor*>("SassEditor");
-        css = form->findChild<CodeEditor*>("CssEditor");
-        QVERIFY(sass && css);
-        form->show();
-        form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form));
+        QVERIFY(openForm(form, sass, css));
         sass->setFocus();
     }
     void cleanup() {

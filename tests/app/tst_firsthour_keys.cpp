@@ -4,6 +4,7 @@
 // the "no drop" cursor for files the program will not open.
 #include "CodeEditor.h"
 #include "LongLine.h"
+#include "OpenForm.h"
 #include "Options.h"
 #include "PelorinForm.h"
 #include "SyntaxColors.h"
@@ -78,14 +79,7 @@ private slots:
         QApplication::setCursorFlashTime(0);
     }
     void init() {
-        options = VantorCompiler::CompilerOptions();
-        form = new PelorinForm;
-        sass = form->findChild<CodeEditor*>("SassEditor");
-        css = form->findChild<CodeEditor*>("CssEditor");
-        QVERIFY(sass && css);
-        form->show();
-        form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form));
+        QVERIFY(openForm(form, sass, css));
     }
     void cleanup() {
         delete form;

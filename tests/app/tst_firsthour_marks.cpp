@@ -1,5 +1,6 @@
 #include "CodeEditor.h"
 #include "FindBar.h"
+#include "OpenForm.h"
 #include "Options.h"
 #include "PelorinForm.h"
 
@@ -97,15 +98,9 @@ class TstFirstHourMarks : public QObject {
 
 private slots:
     void init() {
-        options = VantorCompiler::CompilerOptions();
-        form = new PelorinForm;
-        sass = form->findChild<CodeEditor*>("SassEditor");
-        css = form->findChild<CodeEditor*>("CssEditor");
+        QVERIFY(openForm(form, sass, css));
         message = form->findChild<QLabel*>("MessageBox");
-        QVERIFY(sass && css && message);
-        form->show();
-        form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form));
+        QVERIFY(message);
         sass->setFocus();
     }
     void cleanup() {
